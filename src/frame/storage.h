@@ -1,0 +1,19 @@
+// Run-time storage: the few texts and the argument table of one run.
+#pragma once
+
+#include <stdint.h>
+
+// Returns a block of at least `bytes` bytes (bytes >= 0), aligned to 8.
+// Never returns null: when the platform has no memory left, the run ends
+// with run-time error 203.
+void *AllocateStorage(int32_t bytes);
+
+// Returns a block of `newBytes` whose first min(oldBytes, newBytes) bytes are
+// those of `block`, which was obtained with size `oldBytes`. The old block
+// must not be used afterwards; it may be handed out again.
+void *ResizeStorage(void *block, int32_t oldBytes, int32_t newBytes);
+
+// What the run has asked for so far: blocks handed out by AllocateStorage
+// and ResizeStorage, and the bytes requested for them.
+extern uint32_t StorageBlockCount;
+extern uint32_t StorageRequestedBytes;
