@@ -1,0 +1,120 @@
+/* Test launcher, run under Wine: starts a program with an exact command
+ * line, presses OK on every message box it shows, and reports.
+ *
+ *   launch.exe CMDLINE-FILE APPLICATION [--leave-boxes]
+ *
+ * CMDLINE-FILE holds the command line bytes exactly as the child's
+ * GetCommandLineA should return them (`wine prog args` would re-quote them).
+ * Output, one record a line, byte strings in hex:
+ *   child PID TID
+ *   box HEX-CAPTION HEX-TEXT ICON(0|1)
+ *   exit CODE
+ */
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+enum { kPollMilliseconds = 20, kMaxText = 65536, kMaxBoxes = 4096 };
+
+static DWORD ChildProcessId;
+static HWND HandledBoxes[kMaxBoxes];
+static int HandledBoxCount;
+static int LeaveBoxes;
+
+static void PrintHex(const char *text, int length) {
+  putchar(' ');
+  if (length == 0) putchar('-');
+  for (int i = 0; i < length; ++i) printf("%02x", (unsigned char)text[i]);
+}
+
+struct BoxParts {
+  HWND text;
+  int hasIcon;
+};
+
+static BOOL CALLBACK FindBoxParts(HWND child, LPARAM parameter) {
+  struct BoxParts *parts = (struct BoxParts *)parameter;
+  char className[64];
+  GetClassNameA(child, className, sizeof className);
+  if (lstrcmpiA(className, "Static") != 0 || !IsWindowVisible(child))
+    return TRUE;
+  LONG style = GetWindowLongA(child, GWL_STYLE);
+  if ((style & SS_TYPEMASK) == SS_ICON) {
+    if (SendMessageA(child, STM_GETICON, 0, 0)) parts->hasIcon = 1;
+  } else if (!parts->text) {
+    parts->text = child;
+  }
+  return TRUE;
+}
+
+static int AlreadyHandled(HWND window) {
+  for (int i = 0; i < HandledBoxCount; ++i)
+    if (HandledBoxes[i] == window) return 1;
+  return 0;
+}
+
+static BOOL CALLBACK HandleBox(HWND window, LPARAM unused) {
+  (void)unused;
+  DWORD owner = 0;
+  char className[64];
+  GetWindowThreadProcessId(window, &owner);
+  if (owner != ChildProcessId || !IsWindowVisible(window)) return TRUE;
+  GetClassNameA(window, className, sizeof className);
+  if (lstrcmpA(className, "#32770") != 0 || AlreadyHandled(window)) return TRUE;
+
+  static char caption[kMaxText], text[kMaxText];
+  struct BoxParts parts = {0, 0};
+  int captionLength = GetWindowTextA(window, caption, kMaxText);
+  EnumChildWindows(window, FindBoxParts, (LPARAM)&parts);
+  int textLength = parts.text ? GetWindowTextA(parts.text, text, kMaxText) : 0;
+  printf("box");
+  PrintHex(caption, captionLength);
+  PrintHex(text, textLength);
+  printf(" %d\n", parts.hasIcon);
+  fflush(stdout);
+  if (HandledBoxCount < kMaxBoxes) HandledBoxes[HandledBoxCount++] = window;
+  if (!LeaveBoxes) PostMessageA(window, WM_COMMAND, IDOK, 0);
+  return TRUE;
+}
+
+static char *ReadWholeFile(const char *path) {
+  FILE *file = fopen(path, "rb");
+  if (!file) return NULL;
+  fseek(file, 0, SEEK_END);
+  long size = ftell(file);
+  fseek(file, 0, SEEK_SET);
+  char *bytes = malloc(size + 1);
+  if (bytes && fread(bytes, 1, size, file) != (size_t)size) size = 0;
+  if (bytes) bytes[size] = 0;
+  fclose(file);
+  return bytes;
+}
+
+int main(int argc, char **argv) {
+  if (argc < 3) {
+    fprintf(stderr, "usage: launch CMDLINE-FILE APPLICATION [--leave-boxes]\n");
+    return 2;
+  }
+  LeaveBoxes = argc > 3 && strcmp(argv[3], "--leave-boxes") == 0;
+  char *commandLine = ReadWholeFile(argv[1]);
+  if (!commandLine) {
+    fprintf(stderr, "launch: cannot read %s\n", argv[1]);
+    return 2;
+  }
+  STARTUPINFOA startup = {sizeof startup};
+  PROCESS_INFORMATION process;
+  if (!CreateProcessA(argv[2], commandLine, NULL, NULL, FALSE, 0, NULL, NULL,
+                      &startup, &process)) {
+    printf("launch-error %lu\n", GetLastError());
+    return 2;
+  }
+  ChildProcessId = process.dwProcessId;
+  printf("child %lu %lu\n", process.dwProcessId, process.dwThreadId);
+  fflush(stdout);
+  while (WaitForSingleObject(process.hProcess, kPollMilliseconds) == WAIT_TIMEOUT)
+    EnumWindows(HandleBox, 0);
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  printf("exit %lu\n", exitCode);
+  return 0;
+}

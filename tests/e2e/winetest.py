@@ -1,0 +1,316 @@
+"""Runs Windows programs under Wine the way a user would, for black-box tests.
+
+A WineSession owns a throw-away WINEPREFIX under build/e2e/NAME, an Xvfb
+display and the prefix's wineserver, and removes all of them on exit. Its
+run() starts a program through the launcher (tools/launch.c) with the exact
+command-line bytes, presses OK on every message box the program shows after
+reading it, and records the program's own platform calls from Wine's relay
+trace.
+"""
+
+import collections
+import os
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import time
+
+REPO_ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+DEFAULT_LAUNCHER = os.path.join(REPO_ROOT, "build", "win32", "tests", "e2e", "corvane-launch.exe")
+
+# Everything corvane.exe imports. Relay tracing is limited to these so that
+# traces stay small and fast.
+TRACED_FUNCTIONS = (
+    "user32.LockWorkStation", "user32.ExitWindowsEx", "user32.MessageBoxA",
+    "advapi32.OpenProcessToken", "advapi32.LookupPrivilegeValueA",
+    "advapi32.AdjustTokenPrivileges",
+    "kernel32.SetSystemPowerState", "kernel32.GetCommandLineA",
+    "kernel32.GetModuleFileNameA", "kernel32.GetStdHandle",
+    "kernel32.SetUnhandledExceptionFilter", "kernel32.ExitProcess",
+    "kernel32.GetFileType", "kernel32.GlobalAlloc", "kernel32.GlobalLock",
+)
+
+Box = collections.namedtuple("Box", "caption text has_icon")
+
+
+class Call(collections.namedtuple("Call", "dll function args retval")):
+    """One platform call made by the program itself.
+
+    args holds one entry per argument: the string for string arguments
+    (bytes, unescaped), otherwise the value as an int. retval is an int, or
+    None when the call never returned (ExitProcess).
+    """
+
+    def __repr__(self):
+        shown = ", ".join(a.decode("latin-1") if isinstance(a, bytes) else "0x%x" % a
+                          for a in self.args)
+        return "%s(%s)" % (self.function, shown)
+
+
+class RunResult(collections.namedtuple("RunResult", "exit_code boxes calls stderr")):
+    """exit_code is None when the launcher was ended before the program."""
+
+    def called(self, function):
+        return [c for c in self.calls if c.function == function]
+
+
+class WineError(Exception):
+    pass
+
+
+def windows_path(path):
+    """The Z: drive of a default prefix maps the Unix root."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def image_size(path):
+    """SizeOfImage from the PE optional header."""
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    return struct.unpack_from("<I", data, pe + 24 + 56)[0]
+
+
+_ESCAPES = {"n": 10, "r": 13, "t": 9, '"': 34, "\\": 92}
+
+
+def _unescape(text):
+    """Undoes Wine's debug-string escaping; returns (bytes, truncated)."""
+    out = bytearray()
+    i = 0
+    while i < len(text):
+        c = text[i]
+        if c == "\\" and i + 1 < len(text):
+            n = text[i + 1]
+            if n == "x":
+                out.append(int(text[i + 2:i + 4], 16))
+                i += 4
+                continue
+            if n in _ESCAPES:
+                out.append(_ESCAPES[n])
+                i += 2
+                continue
+        out.append(ord(c) & 0xFF)
+        i += 1
+    return bytes(out)
+
+
+def _split_args(text):
+    """Splits a relay argument list at commas outside quoted strings."""
+    args, current, quoted, i = [], [], False, 0
+    while i < len(text):
+        c = text[i]
+        if quoted and c == "\\":
+            current.append(text[i:i + 2])
+            i += 2
+            continue
+        if c == '"':
+            quoted = not quoted
+        if c == "," and not quoted:
+            args.append("".join(current))
+            current = []
+        else:
+            current.append(c)
+        i += 1
+    if current or args:
+        args.append("".join(current))
+    return args
+
+
+def _parse_arg(text):
+    m = re.match(r'^([0-9a-fA-F]+) "(.*)"(\.\.\.)?$', text, re.S)
+    if m:
+        return _unescape(m.group(2))
+    m = re.match(r"^([0-9a-fA-F]+)", text)
+    return int(m.group(1), 16) if m else text
+
+
+_CALL = re.compile(r"^([0-9a-f]{4}):Call ([A-Za-z0-9_]+)\.([A-Za-z0-9_]+)\((.*)\) ret=([0-9a-f]{8})$", re.S)
+_RET = re.compile(r"^([0-9a-f]{4}):Ret  ([A-Za-z0-9_]+)\.([A-Za-z0-9_]+)\(\) retval=([0-9a-f]{8}) ret=([0-9a-f]{8})$")
+
+
+def parse_relay(stderr, thread_id, exe_name, size):
+    """The calls that the module exe_name itself made, on thread thread_id."""
+    tid = "%04x" % thread_id
+    base = None
+    load = re.compile(r'^%s:trace:loaddll:\w+ Loaded L"(.*)" at ([0-9A-Fa-f]{8}): native' % tid)
+    calls, pending = [], []
+    for line in stderr.split("\n"):
+        if not line.startswith(tid + ":"):
+            continue
+        if base is None:
+            m = load.match(line)
+            if m and m.group(1).replace("\\\\", "\\").lower().endswith("\\" + exe_name.lower()):
+                base = int(m.group(2), 16)
+            continue
+        m = _CALL.match(line)
+        if m:
+            ret = int(m.group(5), 16)
+            if base <= ret < base + size:
+                call = Call(m.group(2).lower(), m.group(3),
+                            [_parse_arg(a) for a in _split_args(m.group(4))], None)
+                calls.append(call)
+                pending.append((len(calls) - 1, m.group(3), ret))
+            continue
+        m = _RET.match(line)
+        if m and pending:
+            index, function, ret = pending[-1]
+            if function == m.group(3) and ret == int(m.group(5), 16):
+                calls[index] = calls[index]._replace(retval=int(m.group(4), 16))
+                pending.pop()
+    return calls
+
+
+class WineSession:
+    def __init__(self, name, launcher=None, display=True):
+        self.name = name
+        self.launcher = launcher or os.environ.get("CORVANE_LAUNCHER", DEFAULT_LAUNCHER)
+        self.directory = os.path.join(REPO_ROOT, "build", "e2e", name)
+        self.prefix = os.path.join(self.directory, "prefix")
+        self.use_display = display
+        self.xvfb = None
+        self.runs = 0
+
+    # -- set-up and tear-down -------------------------------------------------
+
+    def __enter__(self):
+        try:
+            self.start()
+        except BaseException:
+            self.close()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def start(self):
+        if os.path.exists(self.directory):
+            self._stop_wineserver()
+            shutil.rmtree(self.directory)
+        os.makedirs(self.prefix)
+        self.env = dict(os.environ)
+        # A fixed locale gives a fixed ANSI code page (1252), through which
+        # CreateProcessA and GetCommandLineA pass the command line bytes.
+        self.env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", LC_ALL="en_US.UTF-8",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.env.pop("WINELOADER", None)
+        if self.use_display:
+            self._start_xvfb()
+        else:
+            self.env.pop("DISPLAY", None)
+        # A persistent server keeps the session alive between runs.
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
+        self._wine(["wineboot", "-i"], timeout=300)
+        reg = os.path.join(self.directory, "settings.reg")
+        with open(reg, "w", encoding="ascii") as f:
+            f.write("REGEDIT4\n\n")
+            f.write("[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n\"ShowCrashDialog\"=dword:00000000\n\n")
+            f.write("[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\n\"RelayInclude\"=\"%s\"\n\n"
+                    % ";".join(TRACED_FUNCTIONS))
+        self._wine(["reg", "import", windows_path(reg)], timeout=120)
+
+    def _start_xvfb(self):
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        deadline = time.time() + 30
+        while not number.endswith(b"\n") and time.time() < deadline:
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(read_end)
+        if not number.strip():
+            raise WineError("Xvfb did not report a display")
+        self.env["DISPLAY"] = ":" + number.decode().strip()
+
+    def _wine(self, args, timeout):
+        # Output goes to a file, not a pipe: processes that Wine starts in
+        # the background inherit the handles and would hold a pipe open.
+        with tempfile.TemporaryFile() as output:
+            result = subprocess.run(["wine"] + args, env=self.env, timeout=timeout,
+                                    stdout=output, stderr=output)
+            if result.returncode != 0:
+                output.seek(0)
+                raise WineError("wine %s failed: %s"
+                                % (args, output.read().decode(errors="replace")[-2000:]))
+
+    def _stop_wineserver(self):
+        if os.path.isdir(self.prefix):
+            env = dict(os.environ, WINEPREFIX=self.prefix)
+            subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
+
+    def close(self):
+        try:
+            self._stop_wineserver()
+        finally:
+            if self.xvfb is not None:
+                self.xvfb.terminate()
+                try:
+                    self.xvfb.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    self.xvfb.kill()
+                self.xvfb = None
+
+    # -- running programs -----------------------------------------------------
+
+    def run(self, exe, command_line, trace=True, timeout=120, leave_boxes=False):
+        """Starts exe with command_line (bytes, exactly) and waits for it."""
+        self.runs += 1
+        cmd_file = os.path.join(self.directory, "cmdline-%d.bin" % self.runs)
+        with open(cmd_file, "wb") as f:
+            f.write(command_line)
+        env = dict(self.env)
+        if trace:
+            env["WINEDEBUG"] = "-all,+relay,+loaddll"
+        args = ["wine", self.launcher, windows_path(cmd_file), windows_path(exe)]
+        if leave_boxes:
+            args.append("--leave-boxes")
+        with tempfile.TemporaryFile() as err:
+            with tempfile.TemporaryFile() as out_file:
+                process = subprocess.Popen(args, env=env, stdout=out_file, stderr=err,
+                                           start_new_session=True)
+                try:
+                    process.wait(timeout=timeout)
+                except subprocess.TimeoutExpired:
+                    os.killpg(process.pid, signal.SIGKILL)
+                    process.wait()
+                    raise WineError("%r did not finish within %d s" % (command_line[:80], timeout))
+                out_file.seek(0)
+                out = out_file.read()
+            err.seek(0)
+            stderr = err.read().decode("latin-1")
+        os.remove(cmd_file)
+        return self._result(exe, out.decode("ascii", "replace"), stderr, trace)
+
+    def _result(self, exe, out, stderr, traced):
+        thread_id = exit_code = None
+        boxes = []
+        for line in out.splitlines():
+            fields = line.split()
+            if fields[:1] == ["child"]:
+                thread_id = int(fields[2])
+            elif fields[:1] == ["box"]:
+                decode = lambda h: b"" if h == "-" else bytes.fromhex(h)
+                boxes.append(Box(decode(fields[1]), decode(fields[2]), fields[3] == "1"))
+            elif fields[:1] == ["exit"]:
+                exit_code = int(fields[1])
+            elif fields[:1] == ["launch-error"]:
+                raise WineError("CreateProcessA failed with error %s" % fields[1])
+        if thread_id is None:
+            raise WineError("launcher did not start the program; output: %r stderr: %s"
+                            % (out, stderr[-2000:]))
+        # exit_code stays None when something ended the launcher first: under
+        # Wine a forced ExitWindowsEx ends every process of the prefix.
+        calls = []
+        if traced:
+            calls = parse_relay(stderr, thread_id, os.path.basename(exe), image_size(exe))
+        return RunResult(exit_code, boxes, calls, stderr)
