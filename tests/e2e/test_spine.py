@@ -119,18 +119,18 @@ def dispatch_calls(result):
 
 
 class SpineCase(unittest.TestCase):
-    def run_line(self, command_line):
-        result = wine.run(EXE, command_line)
-        self.assertNotIn(b"Error", [b.caption for b in result.boxes], "no fault report")
-        return result
+    def run_table(self, rows):
+        """Runs each (label, command line, expected call) row as a subtest."""
+        results = wine.run_many(EXE, [line for _, line, _ in rows])
+        for index, ((label, line, expected), result) in enumerate(zip(rows, results)):
+            with self.subTest(row=index, case=label):
+                self.assertNotIn(b"Error", [b.caption for b in result.boxes], "no fault report")
+                if expected[0] == "MessageBoxA":
+                    self.check_help(result)
+                else:
+                    self.check_action(result, expected)
 
-    def check_expected(self, command_line, expected):
-        if expected[0] == "MessageBoxA":
-            return self.check_help(command_line)
-        return self.check_action(command_line, expected)
-
-    def check_help(self, command_line):
-        result = self.run_line(command_line)
+    def check_help(self, result):
         self.assertEqual(len(result.boxes), 1)
         box = result.boxes[0]
         self.assertEqual(box.caption, b"About Corvane")
@@ -148,8 +148,7 @@ class SpineCase(unittest.TestCase):
         self.check_start_up(result)
         return result
 
-    def check_action(self, command_line, expected):
-        result = self.run_line(command_line)
+    def check_action(self, result, expected):
         calls = dispatch_calls(result)
         self.assertEqual([c.function for c in calls],
                          ["OpenProcessToken", "LookupPrivilegeValueA", "AdjustTokenPrivileges",
@@ -187,30 +186,27 @@ class SpineCase(unittest.TestCase):
 class SplitTest(SpineCase):
     def test_reference_rows(self):
         for index, (line, arg1) in enumerate(SPLIT_ROWS):
-            with self.subTest(row=index, line=line):
-                self.assertEqual(model.argument(line, 1), arg1, "model disagrees with the row")
-                self.check_expected(line, model.expected_action(line))
+            self.assertEqual(model.argument(line, 1), arg1, "model disagrees with row %d" % index)
+        self.run_table([(line, line, model.expected_action(line)) for line, _ in SPLIT_ROWS])
 
 
 class ActionTest(SpineCase):
     def test_action_table(self):
-        for index, (arg, expected) in enumerate(ACTION_ROWS):
+        rows = []
+        for arg, expected in ACTION_ROWS:
             line = b"Corvane" if arg is None else b"Corvane " + arg
-            with self.subTest(row=index, line=line):
-                self.assertEqual(model.expected_action(line), expected, "model disagrees with the row")
-                self.check_action(line, expected)
+            self.assertEqual(model.expected_action(line), expected, line)
+            rows.append((line, line, expected))
+        self.run_table(rows)
 
     def test_hostile_command_lines(self):
-        for name, line in HOSTILE_LINES:
-            with self.subTest(name):
-                self.check_expected(line, model.expected_action(line))
+        self.run_table([(name, line, model.expected_action(line)) for name, line in HOSTILE_LINES])
 
 
 class HelpTest(SpineCase):
     def test_help_switches(self):
-        for switch in model.HELP_SWITCHES:
-            with self.subTest(switch=switch):
-                self.check_help(b'"C:\\Tools\\Corvane.exe" ' + switch)
+        self.run_table([(switch, b'"C:\\Tools\\Corvane.exe" ' + switch, model.expected_action(b"x " + switch))
+                        for switch in model.HELP_SWITCHES])
 
 
 class CountingResult(unittest.TextTestResult):

@@ -61,6 +61,16 @@ class WineError(Exception):
     pass
 
 
+EWX_FORCE = 4
+SESSION_END_SECONDS = 3
+
+
+def ends_session(result):
+    """Whether the run asked Wine to end the session by force."""
+    return any(c.function == "ExitWindowsEx" and c.args and isinstance(c.args[0], int)
+               and c.args[0] & EWX_FORCE for c in result.calls)
+
+
 def windows_path(path):
     """The Z: drive of a default prefix maps the Unix root."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
@@ -132,15 +142,28 @@ _CALL = re.compile(r"^([0-9a-f]{4}):Call ([A-Za-z0-9_]+)\.([A-Za-z0-9_]+)\((.*)\
 _RET = re.compile(r"^([0-9a-f]{4}):Ret  ([A-Za-z0-9_]+)\.([A-Za-z0-9_]+)\(\) retval=([0-9a-f]{8}) ret=([0-9a-f]{8})$")
 
 
+_thread_lines_cache = {}
+
+
+def _thread_lines(stderr, tid):
+    """The trace lines of one thread; a batch's trace is split only once."""
+    key = id(stderr)
+    if key not in _thread_lines_cache:
+        _thread_lines_cache.clear()
+        by_thread = collections.defaultdict(list)
+        for line in stderr.split("\n"):
+            by_thread[line[:4]].append(line)
+        _thread_lines_cache[key] = (stderr, by_thread)
+    return _thread_lines_cache[key][1].get(tid, [])
+
+
 def parse_relay(stderr, thread_id, exe_name, size):
     """The calls that the module exe_name itself made, on thread thread_id."""
     tid = "%04x" % thread_id
     base = None
     load = re.compile(r'^%s:trace:loaddll:\w+ Loaded L"(.*)" at ([0-9A-Fa-f]{8}): native' % tid)
     calls, pending = [], []
-    for line in stderr.split("\n"):
-        if not line.startswith(tid + ":"):
-            continue
+    for line in _thread_lines(stderr, tid):
         if base is None:
             m = load.match(line)
             if m and m.group(1).replace("\\\\", "\\").lower().endswith("\\" + exe_name.lower()):
@@ -264,37 +287,76 @@ class WineSession:
 
     def run(self, exe, command_line, trace=True, timeout=120, leave_boxes=False):
         """Starts exe with command_line (bytes, exactly) and waits for it."""
+        cmd_file = self._scratch_file(command_line)
+        args = [windows_path(cmd_file), windows_path(exe)]
+        if leave_boxes:
+            args.append("--leave-boxes")
+        out, stderr = self._launch(args, trace, timeout, command_line[:80])
+        os.remove(cmd_file)
+        return self._result(exe, out.splitlines(), stderr, trace)
+
+    def run_many(self, exe, command_lines, trace=True, timeout_each=60):
+        """Like run() for each command line, with one launcher for them all."""
+        results = [None] * len(command_lines)
+        start = 0
+        while start < len(command_lines):
+            batch = command_lines[start:]
+            list_file = self._scratch_file(b"".join(struct.pack("<I", len(c)) + c for c in batch))
+            out, stderr = self._launch(["--batch", windows_path(list_file), windows_path(exe)],
+                                       trace, timeout_each * len(batch), "batch")
+            os.remove(list_file)
+            cases, current = {}, None
+            for line in out.splitlines():
+                if line.startswith("case "):
+                    current = cases.setdefault(int(line.split()[1]), [])
+                elif current is not None:
+                    current.append(line)
+            done = 0
+            for index in sorted(cases):
+                if not any(l.startswith("child ") for l in cases[index]):
+                    break  # the launcher was ended before it started this one
+                result = self._result(exe, cases[index], stderr, trace)
+                results[start + index] = result
+                done = index + 1
+                if result.exit_code is None or ends_session(result):
+                    break
+            if done == 0:
+                raise WineError("launcher ran nothing; stderr: %s" % stderr[-2000:])
+            if done < len(batch):
+                # A forced ExitWindowsEx ends every process of the session a
+                # moment after it returns, whichever case is running then.
+                time.sleep(SESSION_END_SECONDS)
+            start += done
+        return results
+
+    def _scratch_file(self, data):
         self.runs += 1
-        cmd_file = os.path.join(self.directory, "cmdline-%d.bin" % self.runs)
-        with open(cmd_file, "wb") as f:
-            f.write(command_line)
+        path = os.path.join(self.directory, "input-%d.bin" % self.runs)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def _launch(self, launcher_args, trace, timeout, what):
         env = dict(self.env)
         if trace:
             env["WINEDEBUG"] = "-all,+relay,+loaddll"
-        args = ["wine", self.launcher, windows_path(cmd_file), windows_path(exe)]
-        if leave_boxes:
-            args.append("--leave-boxes")
-        with tempfile.TemporaryFile() as err:
-            with tempfile.TemporaryFile() as out_file:
-                process = subprocess.Popen(args, env=env, stdout=out_file, stderr=err,
-                                           start_new_session=True)
-                try:
-                    process.wait(timeout=timeout)
-                except subprocess.TimeoutExpired:
-                    os.killpg(process.pid, signal.SIGKILL)
-                    process.wait()
-                    raise WineError("%r did not finish within %d s" % (command_line[:80], timeout))
-                out_file.seek(0)
-                out = out_file.read()
+        with tempfile.TemporaryFile() as err, tempfile.TemporaryFile() as out_file:
+            process = subprocess.Popen(["wine", self.launcher] + launcher_args, env=env,
+                                       stdout=out_file, stderr=err, start_new_session=True)
+            try:
+                process.wait(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                os.killpg(process.pid, signal.SIGKILL)
+                process.wait()
+                raise WineError("%r did not finish within %d s" % (what, timeout))
+            out_file.seek(0)
             err.seek(0)
-            stderr = err.read().decode("latin-1")
-        os.remove(cmd_file)
-        return self._result(exe, out.decode("ascii", "replace"), stderr, trace)
+            return out_file.read().decode("ascii", "replace"), err.read().decode("latin-1")
 
-    def _result(self, exe, out, stderr, traced):
+    def _result(self, exe, lines, stderr, traced):
         thread_id = exit_code = None
         boxes = []
-        for line in out.splitlines():
+        for line in lines:
             fields = line.split()
             if fields[:1] == ["child"]:
                 thread_id = int(fields[2])
@@ -307,7 +369,7 @@ class WineSession:
                 raise WineError("CreateProcessA failed with error %s" % fields[1])
         if thread_id is None:
             raise WineError("launcher did not start the program; output: %r stderr: %s"
-                            % (out, stderr[-2000:]))
+                            % (lines, stderr[-2000:]))
         # exit_code stays None when something ended the launcher first: under
         # Wine a forced ExitWindowsEx ends every process of the prefix.
         calls = []

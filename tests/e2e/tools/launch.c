@@ -2,10 +2,15 @@
  * line, presses OK on every message box it shows, and reports.
  *
  *   launch.exe CMDLINE-FILE APPLICATION [--leave-boxes]
+ *   launch.exe --batch LIST-FILE APPLICATION
  *
  * CMDLINE-FILE holds the command line bytes exactly as the child's
  * GetCommandLineA should return them (`wine prog args` would re-quote them).
+ * A LIST-FILE holds several, each preceded by its length (4 bytes, little
+ * endian); they run one after the other, each announced by "case N".
+ * Starting Wine once for many runs halves the cost of each.
  * Output, one record a line, byte strings in hex:
+ *   case N
  *   child PID TID
  *   box HEX-CAPTION HEX-TEXT ICON(0|1)
  *   exit CODE
@@ -77,38 +82,30 @@ static BOOL CALLBACK HandleBox(HWND window, LPARAM unused) {
   return TRUE;
 }
 
-static char *ReadWholeFile(const char *path) {
+static char *ReadWholeFile(const char *path, long *size) {
   FILE *file = fopen(path, "rb");
   if (!file) return NULL;
   fseek(file, 0, SEEK_END);
-  long size = ftell(file);
+  *size = ftell(file);
   fseek(file, 0, SEEK_SET);
-  char *bytes = malloc(size + 1);
-  if (bytes && fread(bytes, 1, size, file) != (size_t)size) size = 0;
-  if (bytes) bytes[size] = 0;
+  char *bytes = malloc(*size + 1);
+  if (bytes && fread(bytes, 1, *size, file) != (size_t)*size) *size = 0;
+  if (bytes) bytes[*size] = 0;
   fclose(file);
   return bytes;
 }
 
-int main(int argc, char **argv) {
-  if (argc < 3) {
-    fprintf(stderr, "usage: launch CMDLINE-FILE APPLICATION [--leave-boxes]\n");
-    return 2;
-  }
-  LeaveBoxes = argc > 3 && strcmp(argv[3], "--leave-boxes") == 0;
-  char *commandLine = ReadWholeFile(argv[1]);
-  if (!commandLine) {
-    fprintf(stderr, "launch: cannot read %s\n", argv[1]);
-    return 2;
-  }
+static int RunOne(const char *application, char *commandLine) {
   STARTUPINFOA startup = {sizeof startup};
   PROCESS_INFORMATION process;
-  if (!CreateProcessA(argv[2], commandLine, NULL, NULL, FALSE, 0, NULL, NULL,
-                      &startup, &process)) {
+  if (!CreateProcessA(application, commandLine, NULL, NULL, FALSE, 0, NULL,
+                      NULL, &startup, &process)) {
     printf("launch-error %lu\n", GetLastError());
+    fflush(stdout);
     return 2;
   }
   ChildProcessId = process.dwProcessId;
+  HandledBoxCount = 0;
   printf("child %lu %lu\n", process.dwProcessId, process.dwThreadId);
   fflush(stdout);
   while (WaitForSingleObject(process.hProcess, kPollMilliseconds) == WAIT_TIMEOUT)
@@ -116,5 +113,52 @@ int main(int argc, char **argv) {
   DWORD exitCode = 0;
   GetExitCodeProcess(process.hProcess, &exitCode);
   printf("exit %lu\n", exitCode);
+  fflush(stdout);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
   return 0;
+}
+
+static int RunBatch(const char *listPath, const char *application) {
+  long size = 0;
+  char *list = ReadWholeFile(listPath, &size);
+  if (!list) {
+    fprintf(stderr, "launch: cannot read %s\n", listPath);
+    return 2;
+  }
+  long offset = 0;
+  for (int index = 0; offset + 4 <= size; ++index) {
+    unsigned long length = (unsigned char)list[offset] |
+                           (unsigned char)list[offset + 1] << 8 |
+                           (unsigned char)list[offset + 2] << 16 |
+                           (unsigned long)(unsigned char)list[offset + 3] << 24;
+    offset += 4;
+    if (length > (unsigned long)(size - offset)) break;
+    char *commandLine = malloc(length + 1);
+    memcpy(commandLine, list + offset, length);
+    commandLine[length] = 0;
+    offset += length;
+    printf("case %d\n", index);
+    RunOne(application, commandLine);
+    free(commandLine);
+  }
+  return 0;
+}
+
+int main(int argc, char **argv) {
+  if (argc == 4 && strcmp(argv[1], "--batch") == 0)
+    return RunBatch(argv[2], argv[3]);
+  if (argc < 3) {
+    fprintf(stderr, "usage: launch CMDLINE-FILE APPLICATION [--leave-boxes]\n"
+                    "       launch --batch LIST-FILE APPLICATION\n");
+    return 2;
+  }
+  LeaveBoxes = argc > 3 && strcmp(argv[3], "--leave-boxes") == 0;
+  long size = 0;
+  char *commandLine = ReadWholeFile(argv[1], &size);
+  if (!commandLine) {
+    fprintf(stderr, "launch: cannot read %s\n", argv[1]);
+    return 2;
+  }
+  return RunOne(argv[2], commandLine);
 }
