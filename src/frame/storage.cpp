@@ -68,6 +68,14 @@ void *TakeBlock(uint32_t shift) {
 
 }  // namespace
 
+void PrepareStorage() {
+  for (FreeBlock *&head : FreeBlocks) head = nullptr;
+  ArenaNext = nullptr;
+  ArenaLeft = 0;
+  StorageBlockCount = 0;
+  StorageRequestedBytes = 0;
+}
+
 void *AllocateStorage(int32_t bytes) {
   uint32_t size = bytes > 0 ? static_cast<uint32_t>(bytes) : 1;
   ++StorageBlockCount;

@@ -3,6 +3,10 @@
 
 #include <stdint.h>
 
+// Makes the storage manager ready: no block handed out, nothing obtained
+// from the platform yet. Memory is obtained on the first request.
+void PrepareStorage();
+
 // Returns a block of at least `bytes` bytes (bytes >= 0), aligned to 8.
 // Never returns null: when the platform has no memory left, the run ends
 // with run-time error 203.

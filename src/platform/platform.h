@@ -17,6 +17,17 @@
 typedef int32_t PlatformBool;
 typedef void *PlatformHandle;
 
+#if defined(_WIN32)
+#define PLATFORM_CALLBACK __stdcall
+#else
+#define PLATFORM_CALLBACK
+#endif
+
+// EXCEPTION_POINTERS; the records are laid out in frame/exception_records.h.
+struct PlatformExceptionPointers;
+typedef int32_t(PLATFORM_CALLBACK *PlatformExceptionFilter)(
+    PlatformExceptionPointers *pointers);
+
 struct PlatformLuid {
   uint32_t LowPart;
   int32_t HighPart;
@@ -59,6 +70,8 @@ uint32_t PLATFORM_API GetFileType(PlatformHandle file);
 PlatformHandle PLATFORM_API GlobalAlloc(uint32_t flags, uintptr_t bytes);
 void *PLATFORM_API GlobalLock(PlatformHandle memory);
 [[noreturn]] void PLATFORM_API ExitProcess(uint32_t exitCode);
+PlatformExceptionFilter PLATFORM_API
+SetUnhandledExceptionFilter(PlatformExceptionFilter filter);
 }
 
 // Platform constants used by more than one part of the program.
