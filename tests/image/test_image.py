@@ -1,0 +1,433 @@
+#!/usr/bin/python3
+"""Checks the built corvane.exe as a file: headers, imports, hardening,
+icons, size, and that two clean builds in other folders give the same bytes.
+
+    test_image.py --exe corvane.exe --icons DIR --work DIR --source DIR
+                  [--reproduce] [--generator G] [--build-type T] [--png FILE]
+                  [unittest args]
+
+--icons is where the build wrote the generated .ico files; --work is a
+scratch folder. Only with --reproduce are the sources copied and built
+twice more (under WORK). Leaves FILE (default WORK/icons-4x.png): the three
+icon images as the image holds them, at 4x zoom.
+"""
+
+import argparse
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import unittest
+
+import pefile
+
+ARGS = None
+
+IMAGE_FILE_MACHINE_I386 = 0x14C
+PE32_MAGIC = 0x10B
+IMAGE_FILE_RELOCS_STRIPPED = 0x0001
+IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
+DLLCHARACTERISTICS_DYNAMIC_BASE = 0x0040
+DLLCHARACTERISTICS_NX_COMPAT = 0x0100
+SCN_CNT_INITIALIZED_DATA = 0x00000040
+SCN_MEM_EXECUTE = 0x20000000
+SCN_MEM_WRITE = 0x80000000
+REL_BASED_ABSOLUTE = 0
+REL_BASED_HIGHLOW = 3
+RT_ICON = 3
+RT_GROUP_ICON = 14
+LANG_US_ENGLISH = 0x0409
+LANG_NEUTRAL = 0
+
+STACK_RESERVE = 0x2000000
+STACK_COMMIT = 0x1000
+FILE_BLOCK = 512
+SIZE_BUDGET = 12288
+SIZE_GOAL = 11264
+MAX_SECTIONS = 3
+
+EXPECTED_IMPORTS = {
+    "user32.dll": {"LockWorkStation", "ExitWindowsEx", "MessageBoxA"},
+    "advapi32.dll": {"OpenProcessToken", "LookupPrivilegeValueA", "AdjustTokenPrivileges"},
+    "kernel32.dll": {"SetSystemPowerState", "GetCommandLineA", "GetModuleFileNameA",
+                     "GetStdHandle", "SetUnhandledExceptionFilter", "ExitProcess",
+                     "GetFileType", "GlobalAlloc", "GlobalLock"},
+}
+
+# Icon group id -> (language, [(width, height), ...] in directory order).
+EXPECTED_ICON_GROUPS = {
+    500: (LANG_US_ENGLISH, [(32, 32), (16, 16)]),
+    600: (LANG_NEUTRAL, [(32, 32)]),
+}
+ICON_BITS_PER_PIXEL = 8
+PALETTE_ENTRIES = 256
+BITMAPINFOHEADER = struct.Struct("<IiiHHIIiiII")
+GROUP_HEADER = struct.Struct("<HHH")
+GROUP_ENTRY = struct.Struct("<BBBBHHIH")
+ICO_ENTRY = struct.Struct("<BBBBHHII")
+
+
+def load_image(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    return data, pefile.PE(data=data)
+
+
+def row_bytes(bits):
+    return (bits + 31) // 32 * 4
+
+
+def resource_entries(pe, type_id):
+    """{id: {language: bytes}} for one resource type."""
+    found = {}
+    for type_entry in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if type_entry.id != type_id:
+            continue
+        for name_entry in type_entry.directory.entries:
+            languages = found.setdefault(name_entry.id if name_entry.name is None
+                                         else str(name_entry.name), {})
+            for lang_entry in name_entry.directory.entries:
+                data = lang_entry.data.struct
+                languages[lang_entry.id] = pe.get_data(data.OffsetToData, data.Size)
+    return found
+
+
+def icon_groups(pe):
+    """{group id: [(language, kind, [(width, height, colours, planes, bits,
+    icon id), ...]), ...]}, one tuple per language the group exists in."""
+    groups = {}
+    for group_id, languages in resource_entries(pe, RT_GROUP_ICON).items():
+        for language, data in languages.items():
+            _, kind, count = GROUP_HEADER.unpack_from(data)
+            entries = []
+            for i in range(count):
+                w, h, colours, _, planes, bits, _, icon_id = GROUP_ENTRY.unpack_from(
+                    data, GROUP_HEADER.size + i * GROUP_ENTRY.size)
+                entries.append((w, h, colours, planes, bits, icon_id))
+            groups.setdefault(group_id, []).append((language, kind, entries))
+    return groups
+
+
+def ico_images(path):
+    """The images of an .ico file, in its order."""
+    with open(path, "rb") as f:
+        data = f.read()
+    _, _, count = GROUP_HEADER.unpack_from(data)
+    images = []
+    for i in range(count):
+        fields = ICO_ENTRY.unpack_from(data, GROUP_HEADER.size + i * ICO_ENTRY.size)
+        size, offset = fields[6], fields[7]
+        images.append(data[offset:offset + size])
+    return images
+
+
+def write_ico(path, images):
+    """An .ico file of (width, height, image bytes)."""
+    out = GROUP_HEADER.pack(0, 1, len(images))
+    offset = GROUP_HEADER.size + ICO_ENTRY.size * len(images)
+    for w, h, image in images:
+        out += ICO_ENTRY.pack(w, h, 0, 0, 1, ICON_BITS_PER_PIXEL, len(image), offset)
+        offset += len(image)
+    with open(path, "wb") as f:
+        f.write(out + b"".join(image for _, _, image in images))
+
+
+def section_name(section):
+    return section.Name.rstrip(b"\0").decode("ascii", "replace")
+
+
+def section_of_offset(pe, offset):
+    for s in pe.sections:
+        if s.PointerToRawData <= offset < s.PointerToRawData + s.SizeOfRawData:
+            return section_name(s)
+    return "headers" if offset < pe.OPTIONAL_HEADER.SizeOfHeaders else "after the sections"
+
+
+class ImageTestCase(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.data, cls.pe = load_image(ARGS.exe)
+
+
+class HeaderTest(ImageTestCase):
+    def test_machine_and_format(self):
+        self.assertEqual(self.pe.FILE_HEADER.Machine, IMAGE_FILE_MACHINE_I386)
+        self.assertEqual(self.pe.OPTIONAL_HEADER.Magic, PE32_MAGIC)
+
+    def test_subsystem_and_version(self):
+        header = self.pe.OPTIONAL_HEADER
+        self.assertEqual(header.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI)
+        self.assertEqual((header.MajorSubsystemVersion, header.MinorSubsystemVersion), (4, 0))
+
+    def test_stack(self):
+        header = self.pe.OPTIONAL_HEADER
+        self.assertEqual(header.SizeOfStackReserve, STACK_RESERVE)
+        self.assertEqual(header.SizeOfStackCommit, STACK_COMMIT)
+
+    def test_checksum_matches_file(self):
+        # The zero-tail trim rewrites the file after the linker.
+        self.assertTrue(self.pe.verify_checksum())
+
+
+class ImportTest(ImageTestCase):
+    def test_exact_import_list(self):
+        found = {}
+        for descriptor in self.pe.DIRECTORY_ENTRY_IMPORT:
+            dll = descriptor.dll.decode().lower()
+            self.assertNotIn(dll, found, "%s imported twice" % dll)
+            names = []
+            for imported in descriptor.imports:
+                self.assertIsNotNone(imported.name, "%s: import by ordinal %s" % (dll, imported.ordinal))
+                names.append(imported.name.decode())
+            self.assertEqual(len(names), len(set(names)), "%s: a function imported twice" % dll)
+            found[dll] = set(names)
+        self.assertEqual(found, EXPECTED_IMPORTS)
+
+
+class HardeningTest(ImageTestCase):
+    def test_dll_characteristics(self):
+        flags = self.pe.OPTIONAL_HEADER.DllCharacteristics
+        self.assertTrue(flags & DLLCHARACTERISTICS_DYNAMIC_BASE, "DYNAMICBASE not set")
+        self.assertTrue(flags & DLLCHARACTERISTICS_NX_COMPAT, "NXCOMPAT not set")
+
+    def test_relocation_table_covers_absolute_addresses(self):
+        self.assertFalse(self.pe.FILE_HEADER.Characteristics & IMAGE_FILE_RELOCS_STRIPPED)
+        self.assertTrue(hasattr(self.pe, "DIRECTORY_ENTRY_BASERELOC"), "no relocation table")
+        base = self.pe.OPTIONAL_HEADER.ImageBase
+        end = base + self.pe.OPTIONAL_HEADER.SizeOfImage
+        sites = 0
+        for block in self.pe.DIRECTORY_ENTRY_BASERELOC:
+            for entry in block.entries:
+                if entry.type == REL_BASED_ABSOLUTE:
+                    continue
+                with self.subTest(rva=hex(entry.rva)):
+                    self.assertEqual(entry.type, REL_BASED_HIGHLOW)
+                    # Every relocated word holds an address inside the image.
+                    value = self.pe.get_dword_at_rva(entry.rva)
+                    self.assertTrue(base <= value < end, "0x%x at rva 0x%x" % (value, entry.rva))
+                sites += 1
+        self.assertGreater(sites, 0)
+
+    def test_no_section_is_writable_and_executable(self):
+        for s in self.pe.sections:
+            with self.subTest(section=section_name(s)):
+                self.assertNotEqual(s.Characteristics & (SCN_MEM_WRITE | SCN_MEM_EXECUTE),
+                                    SCN_MEM_WRITE | SCN_MEM_EXECUTE)
+
+
+class IconTest(ImageTestCase):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.groups = icon_groups(cls.pe)
+        cls.icons = resource_entries(cls.pe, RT_ICON)
+
+    def test_groups_ids_and_languages(self):
+        self.assertEqual(sorted(self.groups), sorted(EXPECTED_ICON_GROUPS))
+        for group_id, (language, _) in EXPECTED_ICON_GROUPS.items():
+            with self.subTest(group=group_id):
+                self.assertEqual([g[0] for g in self.groups[group_id]], [language])
+
+    def test_group_entries(self):
+        for group_id, (language, sizes) in EXPECTED_ICON_GROUPS.items():
+            with self.subTest(group=group_id):
+                _, kind, entries = self.groups[group_id][0]
+                self.assertEqual(kind, 1)
+                self.assertEqual([(e[0], e[1]) for e in entries], sizes)
+                for w, h, colours, planes, bits, icon_id in entries:
+                    # A colour count of 0 means 256 or more.
+                    self.assertEqual((colours, planes, bits), (0, 1, ICON_BITS_PER_PIXEL))
+                    self.assertEqual(list(self.icons.get(icon_id, {})), [language],
+                                     "icon %d: missing or in another language" % icon_id)
+
+    def test_images_are_256_colour_bitmaps(self):
+        for group_id, (language, _) in EXPECTED_ICON_GROUPS.items():
+            for w, h, _, _, _, icon_id in self.groups[group_id][0][2]:
+                with self.subTest(group=group_id, icon=icon_id):
+                    image = self.icons[icon_id][language]
+                    (size, width, height, planes, bits, compression, _, _, _, used,
+                     _) = BITMAPINFOHEADER.unpack_from(image)
+                    self.assertEqual((size, width, height, planes, bits, compression),
+                                     (BITMAPINFOHEADER.size, w, 2 * h, 1, ICON_BITS_PER_PIXEL, 0))
+                    self.assertIn(used, (0, PALETTE_ENTRIES))
+                    expected = (BITMAPINFOHEADER.size + 4 * PALETTE_ENTRIES
+                                + h * row_bytes(w * ICON_BITS_PER_PIXEL) + h * row_bytes(w))
+                    self.assertEqual(len(image), expected)
+
+    def test_images_are_the_generated_ones(self):
+        for group_id, (language, _) in EXPECTED_ICON_GROUPS.items():
+            with self.subTest(group=group_id):
+                generated = ico_images(os.path.join(ARGS.icons, "corvane-%d.ico" % group_id))
+                embedded = [self.icons[e[5]][language] for e in self.groups[group_id][0][2]]
+                self.assertEqual(embedded, generated)
+
+    def test_render_embedded_icons(self):
+        """Leaves the PNG: each image as the image holds it, at 4x."""
+        os.makedirs(ARGS.work, exist_ok=True)
+        inputs = []
+        for group_id, (language, _) in sorted(EXPECTED_ICON_GROUPS.items()):
+            for index, (w, h, _, _, _, icon_id) in enumerate(self.groups[group_id][0][2]):
+                path = os.path.join(ARGS.work, "embedded-%d-%d.ico" % (group_id, index))
+                write_ico(path, [(w, h, self.icons[icon_id][language])])
+                inputs += ["(", path, "-scale", "400%", ")"]
+        command = (["convert"] + inputs + ["+repage", "-background", "#d8d8d8", "-gravity",
+                   "center", "-extent", "144x144", "+repage", "+append", "-alpha", "remove",
+                   ARGS.png])
+        subprocess.run(command, check=True, capture_output=True)
+        out = subprocess.run(["identify", "-format", "%w %h", ARGS.png], check=True,
+                             capture_output=True, text=True).stdout.split()
+        self.assertEqual(out, ["432", "144"])
+        print("\nicons rendered to %s" % ARGS.png, file=sys.stderr)
+
+
+class SizeTest(ImageTestCase):
+    def test_breakdown_and_budget(self):
+        header = self.pe.OPTIONAL_HEADER
+        rows = [("headers", header.SizeOfHeaders, header.SizeOfHeaders)]
+        rows += [(section_name(s), s.Misc_VirtualSize, s.SizeOfRawData) for s in self.pe.sections]
+        print("\n%-8s %8s %8s" % ("", "memory", "file"), file=sys.stderr)
+        for name, memory, stored in rows:
+            print("%-8s %8d %8d" % (name, memory, stored), file=sys.stderr)
+        size = len(self.data)
+        print("%-8s %8s %8d  (budget %d, goal %d: %+d)" % ("total", "", size, SIZE_BUDGET,
+              SIZE_GOAL, size - SIZE_GOAL), file=sys.stderr)
+        self.assertEqual(header.FileAlignment, FILE_BLOCK)
+        self.assertEqual(header.SizeOfHeaders, FILE_BLOCK)
+        self.assertLessEqual(len(self.pe.sections), MAX_SECTIONS)
+        self.assertEqual(size % FILE_BLOCK, 0)
+        self.assertLessEqual(size, SIZE_BUDGET)
+
+    def test_no_section_stores_a_block_of_zeros_at_its_end(self):
+        # Those bytes are zero-filled by the loader; storing them wastes blocks.
+        for s in self.pe.sections:
+            with self.subTest(section=section_name(s)):
+                raw = self.data[s.PointerToRawData:s.PointerToRawData + s.SizeOfRawData]
+                if raw:
+                    self.assertTrue(any(raw[-FILE_BLOCK:]))
+
+
+def inflate(data, pe):
+    """The image as the linker writes it: every section stored up to its
+    virtual size, zeros included."""
+    alignment = pe.OPTIONAL_HEADER.FileAlignment
+    out = bytearray(data[:pe.OPTIONAL_HEADER.SizeOfHeaders])
+    added = 0
+    for s in pe.sections:
+        stored = data[s.PointerToRawData:s.PointerToRawData + s.SizeOfRawData]
+        full = -(-max(s.Misc_VirtualSize, len(stored)) // alignment) * alignment
+        struct.pack_into("<II", out, s.get_file_offset() + 16, full, len(out))
+        out += stored + bytes(full - len(stored))
+        if s.Characteristics & SCN_CNT_INITIALIZED_DATA:
+            added += full - len(stored)
+    full_pe = pefile.PE(data=bytes(out))
+    full_pe.OPTIONAL_HEADER.SizeOfInitializedData += added
+    full_pe.OPTIONAL_HEADER.CheckSum = full_pe.generate_checksum()
+    return full_pe.write()
+
+
+class TrimTest(ImageTestCase):
+    """cmake/trim_zero_tails.py, which rewrites the image after the linker."""
+
+    def test_trimming_the_full_image_gives_this_one(self):
+        sys.path.insert(0, os.path.join(ARGS.source, "cmake"))
+        import trim_zero_tails
+        full = inflate(self.data, self.pe)
+        self.assertGreater(len(full), len(self.data))
+        trimmed = trim_zero_tails.trim(full)
+        self.assertEqual(trimmed, self.data)
+        self.assertEqual(trim_zero_tails.trim(trimmed), trimmed)
+        # The loader gives the sections the same contents either way: what
+        # the file does not store, it fills with zeros.
+        def loaded(pe, s):
+            stored = pe.get_data(s.VirtualAddress, s.Misc_VirtualSize)
+            return bytes(stored) + bytes(s.Misc_VirtualSize - len(stored))
+        full_pe = pefile.PE(data=full)
+        for a, b in zip(full_pe.sections, self.pe.sections):
+            with self.subTest(section=section_name(b)):
+                self.assertEqual(loaded(full_pe, a), loaded(self.pe, b))
+
+
+class ReproducibilityTest(ImageTestCase):
+    """Builds the sources twice more, each copy in its own folder."""
+
+    COPIES = ("repro-a", "repro-b-in-a-longer-folder")
+
+    def copy_sources(self, destination):
+        ignore = shutil.ignore_patterns("build", ".*", "__pycache__")
+        shutil.copytree(ARGS.source, destination, ignore=ignore)
+
+    def build_copy(self, name):
+        root = os.path.join(ARGS.work, name)
+        shutil.rmtree(root, ignore_errors=True)
+        source = os.path.join(root, "source")
+        binary = os.path.join(root, "build")
+        self.copy_sources(source)
+        configure = ["cmake", "-S", source, "-B", binary, "-G", ARGS.generator,
+                     "-DCMAKE_TOOLCHAIN_FILE=%s" % os.path.join(source, "cmake", "i686-w64-mingw32.cmake"),
+                     "-DCMAKE_BUILD_TYPE=%s" % ARGS.build_type]
+        for command in (configure, ["cmake", "--build", binary, "--target", "corvane"]):
+            result = subprocess.run(command, capture_output=True, text=True)
+            self.assertEqual(result.returncode, 0, "%s failed:\n%s%s" % (
+                " ".join(command), result.stdout[-3000:], result.stderr[-3000:]))
+        with open(os.path.join(binary, "corvane.exe"), "rb") as f:
+            data = f.read()
+        return root, data
+
+    def describe_difference(self, a, b):
+        if len(a) != len(b):
+            return "sizes differ: %d and %d bytes" % (len(a), len(b))
+        offsets = [i for i in range(len(a)) if a[i] != b[i]]
+        where = sorted({section_of_offset(self.pe, i) for i in offsets})
+        return "%d bytes differ, first at 0x%x, in: %s" % (len(offsets), offsets[0], ", ".join(where))
+
+    def test_two_clean_builds_match_each_other_and_this_build(self):
+        if not ARGS.reproduce:
+            self.skipTest("needs --reproduce")
+        builds = [self.build_copy(name) for name in self.COPIES]
+        (root_a, image_a), (root_b, image_b) = builds
+        if image_a != image_b:
+            self.fail("the clean builds differ: " + self.describe_difference(image_a, image_b))
+        if image_a != self.data:
+            self.fail("this build differs from a clean one (stale build?): " +
+                      self.describe_difference(image_a, self.data))
+        for root, image in builds + [(os.path.dirname(os.path.abspath(ARGS.exe)), self.data),
+                                     (ARGS.source, self.data)]:
+            for path in (root, os.path.realpath(root)):
+                with self.subTest(path=path):
+                    self.assertNotIn(path.encode(), image)
+                    self.assertNotIn(path.replace("/", "\\").encode(), image)
+        for name in self.COPIES:
+            shutil.rmtree(os.path.join(ARGS.work, name), ignore_errors=True)
+
+    def test_no_timestamps(self):
+        self.assertEqual(self.pe.FILE_HEADER.TimeDateStamp, 0)
+        for descriptor in self.pe.DIRECTORY_ENTRY_IMPORT:
+            self.assertEqual(descriptor.struct.TimeDateStamp, 0)
+        pending = [self.pe.DIRECTORY_ENTRY_RESOURCE]
+        while pending:
+            directory = pending.pop()
+            self.assertEqual(directory.struct.TimeDateStamp, 0)
+            pending += [e.directory for e in directory.entries if hasattr(e, "directory")]
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--icons", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--source", required=True)
+    parser.add_argument("--generator", default="Unix Makefiles")
+    parser.add_argument("--build-type", default="MinSizeRel")
+    parser.add_argument("--png")
+    parser.add_argument("--reproduce", action="store_true")
+    ARGS, rest = parser.parse_known_args()
+    ARGS.source = os.path.abspath(ARGS.source)
+    ARGS.work = os.path.abspath(ARGS.work)
+    ARGS.png = ARGS.png or os.path.join(ARGS.work, "icons-4x.png")
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
