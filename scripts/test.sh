@@ -1,6 +1,12 @@
 #!/bin/sh
 # Builds both presets and runs every test through CTest: host unit tests,
 # then the Windows executables under Wine.
+#
+# The host tests also run under AddressSanitizer and UndefinedBehaviorSanitizer
+# (preset host-asan, clang), and each fuzz target then runs for FUZZ_SECONDS
+# seconds: 30 by default, longer on request (FUZZ_SECONDS=600 sh
+# scripts/test.sh), 0 to skip. CORVANE_DIFF_SEED replays the differential
+# Wine check of a given seed.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -9,8 +15,12 @@ cmake --preset host >/dev/null
 cmake --build --preset host -j 2
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j 2
+cmake --preset host-asan >/dev/null
+cmake --build --preset host-asan -j 2
 
 status=0
 ctest --preset host -j 2 || status=1
+ctest --preset host-asan -j 2 || status=1
+FUZZ_SECONDS="${FUZZ_SECONDS:-30}" sh tests/fuzz/run_fuzzers.sh build/host-asan || status=1
 ctest --preset win32 -j 2 || status=1
 exit $status

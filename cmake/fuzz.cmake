@@ -1,0 +1,58 @@
+# Fuzz targets. Each target's checks are built twice: as a replay runner
+# that CTest runs over the seed corpus and every saved crash, and, with
+# clang, as a libFuzzer binary (tests/fuzz/run_fuzzers.sh runs those).
+set(CORVANE_FUZZ_DIR ${CMAKE_SOURCE_DIR}/tests/fuzz)
+
+include(CheckCXXSourceCompiles)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  set(CMAKE_REQUIRED_FLAGS "-fsanitize=fuzzer")
+  check_cxx_source_compiles(
+    "#include <stddef.h>
+     #include <stdint.h>
+     extern \"C\" int LLVMFuzzerTestOneInput(const uint8_t *, size_t) { return 0; }"
+    CORVANE_HAVE_LIBFUZZER)
+  unset(CMAKE_REQUIRED_FLAGS)
+endif()
+option(CORVANE_FUZZERS "Build the libFuzzer binaries" ${CORVANE_HAVE_LIBFUZZER})
+
+set(CORVANE_FUZZ_MODEL
+  ${CORVANE_FUZZ_DIR}/reference_model.cpp
+  ${CORVANE_FUZZ_DIR}/fuzz_check.cpp)
+
+# corvane_fuzz_target(NAME SOURCES src-file... [EXTRA test-file...]
+#                     [FAKES fake-library...])
+function(corvane_fuzz_target name)
+  cmake_parse_arguments(PARSE_ARGV 1 fuzz "" "" "SOURCES;EXTRA;FAKES")
+  list(TRANSFORM fuzz_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/)
+  set(sources ${CORVANE_FUZZ_DIR}/${name}_fuzz.cpp ${fuzz_SOURCES} ${fuzz_EXTRA}
+              ${CORVANE_FUZZ_MODEL})
+
+  add_executable(fuzz-replay-${name} ${sources} ${CORVANE_FUZZ_DIR}/replay_main.cpp)
+  target_include_directories(fuzz-replay-${name} PRIVATE ${CMAKE_SOURCE_DIR}/src)
+  target_link_libraries(fuzz-replay-${name} PRIVATE ${fuzz_FAKES})
+  add_test(NAME fuzz.regression.${name}
+    COMMAND fuzz-replay-${name}
+            ${CORVANE_FUZZ_DIR}/corpus/${name} ${CORVANE_FUZZ_DIR}/corpus/${name}_long
+            ${CORVANE_FUZZ_DIR}/crashes/${name})
+
+  if(CORVANE_FUZZERS)
+    add_executable(fuzz-${name} ${sources})
+    target_include_directories(fuzz-${name} PRIVATE ${CMAKE_SOURCE_DIR}/src)
+    target_link_libraries(fuzz-${name} PRIVATE ${fuzz_FAKES})
+    set(fuzz_flags -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
+    target_compile_options(fuzz-${name} PRIVATE ${fuzz_flags} -O1 -gline-tables-only)
+    target_link_options(fuzz-${name} PRIVATE ${fuzz_flags})
+  endif()
+endfunction()
+
+corvane_fuzz_target(parse_integer
+  SOURCES cmdline/parse_integer.cpp)
+# Its own storage manager: the recording one moves the table on every
+# resize, which makes megabyte command lines take minutes.
+corvane_fuzz_target(argument_list
+  SOURCES cmdline/argument_list.cpp
+  EXTRA ${CORVANE_FUZZ_DIR}/fuzz_storage.cpp
+  FAKES corvane_fake_platform corvane_fake_runtime_error)
+corvane_fuzz_target(dispatch
+  SOURCES cmdline/argument_list.cpp cmdline/parse_integer.cpp dispatch/dispatch.cpp
+  FAKES corvane_fake_platform corvane_fake_storage corvane_fake_runtime_error)
