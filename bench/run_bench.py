@@ -12,14 +12,13 @@ bytes one run of `corvane.exe 0` asks the storage manager for, read from
 the real process when it calls ExitProcess.
 
 Needs the win32 build (corvane, corvane-idle, corvane-storage-probe). Uses
-a throw-away WINEPREFIX under build/bench/ and an Xvfb display, and ends
+a throw-away WINEPREFIX under build/e2e/bench/ and an Xvfb display, and ends
 both when done.
 """
 
 import argparse
 import os
 import re
-import shutil
 import statistics
 import subprocess
 import sys
@@ -29,15 +28,13 @@ import time
 import pefile
 
 REPO_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(REPO_ROOT, "tests", "e2e"))
+from winetest import WineSession, windows_path  # noqa: E402
 MIN_RUNS = 20
 WARM_UP_RUNS = 2
 RATIO_GOAL = 1.05
 SIZE_BUDGET = 12288
 SIZE_GOAL = 11264
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def section_rows(path):
@@ -67,68 +64,13 @@ def symbol_rva(map_path, name, image_base):
     raise SystemExit("run_bench: %s not found in %s" % (name, map_path))
 
 
-class Wine:
-    """A fresh prefix, an Xvfb display and a persistent wineserver."""
+class Wine(WineSession):
+    """The tests' throw-away prefix, display and wineserver, for timed runs."""
 
-    def __init__(self, directory):
-        self.directory = directory
-        self.prefix = os.path.join(directory, "prefix")
-        self.xvfb = None
+    def __init__(self):
+        super().__init__("bench")
 
-    def __enter__(self):
-        if os.path.isdir(self.prefix):
-            self.stop_server()
-            shutil.rmtree(self.directory)
-        os.makedirs(self.prefix)
-        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
-        self.env.pop("WINELOADER", None)
-        try:
-            self.start_xvfb()
-            # Started first, so that one server lives through all the runs.
-            subprocess.run(["wineserver", "-p"], env=self.env, check=True)
-            self.run(["wineboot", "-i"], timeout=300)
-            reg = os.path.join(self.directory, "settings.reg")
-            with open(reg, "w", encoding="ascii") as f:
-                f.write("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n"
-                        "\"ShowCrashDialog\"=dword:00000000\n\n")
-            self.run(["regedit", "/S", windows_path(reg)], timeout=120)
-        except BaseException:
-            self.__exit__()
-            raise
-        return self
-
-    def __exit__(self, *exc):
-        try:
-            self.stop_server()
-        finally:
-            if self.xvfb:
-                self.xvfb.terminate()
-                self.xvfb.wait(timeout=10)
-                self.xvfb = None
-
-    def start_xvfb(self):
-        read_end, write_end = os.pipe()
-        self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        number = b""
-        while not number.endswith(b"\n"):
-            chunk = os.read(read_end, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(read_end)
-        if not number.strip():
-            raise SystemExit("run_bench: Xvfb did not report a display")
-        self.env["DISPLAY"] = ":" + number.decode().strip()
-
-    def stop_server(self):
-        subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=self.prefix),
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
-
-    def run(self, args, timeout=120):
+    def timed_run(self, args, timeout=120):
         """Runs `wine args`; returns (seconds, exit code, stdout).
 
         Output goes through a file: Wine's helper processes inherit the
@@ -161,7 +103,7 @@ def storage_use(wine, build, exe):
     blocks = symbol_rva(map_path, "StorageBlockCount", base)
     requested = symbol_rva(map_path, "StorageRequestedBytes", base)
     probe = os.path.join(build, "bench", "corvane-storage-probe.exe")
-    _, code, out = wine.run([probe, windows_path(exe), '"%s" 0' % windows_path(exe),
+    _, code, out = wine.timed_run([probe, windows_path(exe), '"%s" 0' % windows_path(exe),
                              "%x" % exit_slot, "%x" % blocks, "%x" % requested])
     m = re.search(r"^values (\d+) (\d+)", out, re.M)
     if code != 0 or not m:
@@ -187,7 +129,7 @@ def main():
     print_size(idle)
     print()
 
-    with Wine(os.path.join(REPO_ROOT, "build", "bench")) as wine:
+    with Wine() as wine:
         blocks, requested = storage_use(wine, build, exe)
         rundll32 = wine.system32_program("rundll32.exe")
         programs = [
@@ -199,11 +141,11 @@ def main():
         codes = {name: set() for name, _ in programs}
         for _ in range(WARM_UP_RUNS):
             for _, command in programs:
-                wine.run(command)
+                wine.timed_run(command)
         # Interleaved, so that drift in the machine's load hits all alike.
         for _ in range(args.runs):
             for name, command in programs:
-                seconds, code, _ = wine.run(command)
+                seconds, code, _ = wine.timed_run(command)
                 times[name].append(seconds)
                 codes[name].add(code)
 

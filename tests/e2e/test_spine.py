@@ -9,7 +9,7 @@ import sys
 import unittest
 
 import model
-from winetest import WineSession
+from winetest import WineSession, run_tests
 
 EXE = None
 LAUNCHER = None
@@ -209,22 +209,6 @@ class HelpTest(SpineCase):
                         for switch in model.HELP_SWITCHES])
 
 
-class CountingResult(unittest.TextTestResult):
-    """Counts each table row (subtest) as a case of its own."""
-
-    passed = failed = 0
-
-    def addSubTest(self, test, subtest, outcome):
-        super().addSubTest(test, subtest, outcome)
-        if outcome is None:
-            CountingResult.passed += 1
-        else:
-            CountingResult.failed += 1
-
-    def addSuccess(self, test):
-        super().addSuccess(test)
-
-
 def main():
     global EXE, LAUNCHER, wine
     parser = argparse.ArgumentParser()
@@ -234,12 +218,8 @@ def main():
     EXE = options.exe
     with WineSession("spine", launcher=options.launcher) as session:
         wine = session
-        runner = unittest.TextTestRunner(verbosity=2, resultclass=CountingResult)
-        program = unittest.main(argv=[sys.argv[0]] + rest, exit=False, testRunner=runner)
-    result = program.result
-    failed = CountingResult.failed or (0 if result.wasSuccessful() else 1)
-    print("e2e cases: %d passed, %d failed" % (CountingResult.passed, failed))
-    sys.exit(0 if result.wasSuccessful() else 1)
+        success = run_tests([sys.argv[0]] + rest, "e2e spine cases")
+    sys.exit(0 if success else 1)
 
 
 if __name__ == "__main__":

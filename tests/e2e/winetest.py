@@ -17,6 +17,7 @@ import struct
 import subprocess
 import tempfile
 import time
+import unittest
 
 REPO_ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DEFAULT_LAUNCHER = os.path.join(REPO_ROOT, "build", "win32", "tests", "e2e", "corvane-launch.exe")
@@ -376,3 +377,30 @@ class WineSession:
         if traced:
             calls = parse_relay(stderr, thread_id, os.path.basename(exe), image_size(exe))
         return RunResult(exit_code, boxes, calls, stderr)
+
+
+class CountingResult(unittest.TextTestResult):
+    """Counts each table row (subtest) as a case of its own."""
+
+    passed = failed = 0
+
+    def addSubTest(self, test, subtest, outcome):
+        super().addSubTest(test, subtest, outcome)
+        if outcome is None:
+            CountingResult.passed += 1
+        else:
+            CountingResult.failed += 1
+
+    def addSuccess(self, test):
+        super().addSuccess(test)
+        CountingResult.passed += 1
+
+
+def run_tests(argv, label):
+    """Runs the calling module's unittest cases; prints and returns success."""
+    runner = unittest.TextTestRunner(verbosity=2, resultclass=CountingResult)
+    program = unittest.main(module="__main__", argv=argv, exit=False, testRunner=runner)
+    result = program.result
+    failed = max(CountingResult.failed, len(result.failures) + len(result.errors))
+    print("%s: %d passed, %d failed" % (label, CountingResult.passed, failed))
+    return result.wasSuccessful()

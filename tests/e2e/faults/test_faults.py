@@ -16,7 +16,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from winetest import WineSession  # noqa: E402
+from winetest import WineSession, run_tests  # noqa: E402
 
 FAULTS = PRODUCT = MAP = LAUNCHER = None
 wine = None
@@ -270,19 +270,6 @@ class ProductCase(unittest.TestCase):
                 self.assertNotIn(marker, image)
 
 
-class CountingResult(unittest.TextTestResult):
-    passed = failed = 0
-
-    def addSubTest(self, test, subtest, outcome):
-        super().addSubTest(test, subtest, outcome)
-        if outcome is None:
-            CountingResult.passed += 1
-
-    def addSuccess(self, test):
-        super().addSuccess(test)
-        CountingResult.passed += 1
-
-
 def main():
     global FAULTS, PRODUCT, MAP, LAUNCHER, wine
     parser = argparse.ArgumentParser()
@@ -295,12 +282,8 @@ def main():
     MAP = LinkMap(args.map)
     with WineSession("faults", launcher=LAUNCHER) as session:
         wine = session
-        runner = unittest.TextTestRunner(verbosity=2, resultclass=CountingResult)
-        program = unittest.main(argv=[sys.argv[0]] + rest, exit=False, testRunner=runner)
-    result = program.result
-    failed = len(result.failures) + len(result.errors)
-    print("e2e fault cases: %d passed, %d failed" % (CountingResult.passed, failed))
-    sys.exit(0 if result.wasSuccessful() else 1)
+        success = run_tests([sys.argv[0]] + rest, "e2e fault cases")
+    sys.exit(0 if success else 1)
 
 
 if __name__ == "__main__":
