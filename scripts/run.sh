@@ -42,7 +42,14 @@ wine build/win32/corvane.exe "$argument" &
 corvane_pid=$!
 
 if [ "$private_display" = yes ]; then
-  window=$(timeout 60 xdotool search --sync --onlyvisible --name '^About Corvane$' 2>/dev/null | head -n 1 || true)
+  # Wait for the box, or for the run to end without one (an action).
+  window=""
+  for _ in $(seq 240); do
+    window=$(xdotool search --onlyvisible --name '^About Corvane$' 2>/dev/null | head -n 1 || true)
+    [ -n "$window" ] && break
+    kill -0 "$corvane_pid" 2>/dev/null || break
+    sleep 0.25
+  done
   if [ -n "$window" ]; then
     sleep 1
     import -window root "$run_dir/help-box.png"
