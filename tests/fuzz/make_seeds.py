@@ -1,4 +1,4 @@
-"""Writes the seed corpora under corpus/ from the edge-case tables.
+"""Writes the seed corpora under corpus/ from the reference rows of the unit tests.
 
     python3 tests/fuzz/make_seeds.py
 
