@@ -1,5 +1,9 @@
 #include "reference_model.h"
 
+#include <iterator>
+
+#include "../support/reference_help_lines.h"
+
 namespace {
 
 std::string UpToZero(const std::string &text) {
@@ -103,25 +107,9 @@ std::string ReferenceQuoteWord(const std::string &word, char primaryQuote) {
 }
 
 std::string ReferenceHelpText() {
-  static const char *const kLines[] = {
-      "Corvane lets you leave Windows immediately.",
-      "",
-      "Usage: Corvane ? or Corvane H shows this help.",
-      "Corvane 0 or Corvane without parameters locks the workstation.",
-      "Corvane 1 switches the workstation to Suspend-mode.",
-      "Corvane 2 switches the workstation to Standby-mode.",
-      "Corvane 4 logs off the current user.",
-      "Corvane 8 reboots the workstation.",
-      "Corvane 16 shuts down the workstation.",
-      "",
-      "You can add 32 to this parameter to force the action without",
-      "waiting for hanging applications (could loss data !).",
-      "",
-      "",
-  };
-  std::string text = kLines[0];
-  for (size_t i = 1; i < sizeof kLines / sizeof kLines[0]; ++i)
-    text += std::string("\r") + kLines[i];
+  std::string text = kReferenceHelpLines[0];
+  for (size_t i = 1; i < std::size(kReferenceHelpLines); ++i)
+    text += std::string("\r") + kReferenceHelpLines[i];
   return text;
 }
 

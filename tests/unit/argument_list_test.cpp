@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fake_platform.h"
+#include "fake_process_test.h"
 #include "fake_storage.h"
 
 namespace {
@@ -16,14 +17,12 @@ namespace {
 const std::string kPath = "C:\\Program Files\\Corvane\\Corvane.exe";
 constexpr uint32_t kModulePathCapacity = 255;
 
-class ArgumentListTest : public testing::Test {
+class ArgumentListTest : public FakeProcessTest {
  protected:
   void SetUp() override { Reset(); }
-  void TearDown() override { Reset(); }
 
   static void Reset() {
-    ResetFakePlatform();
-    ResetFakeStorage();
+    ResetFakeProcess();
     FakePlatform.modulePath = kPath;
   }
 

@@ -10,7 +10,9 @@
 
 #include "cmdline/argument_list.h"
 #include "fake_platform.h"
+#include "fake_process_test.h"
 #include "fake_storage.h"
+#include "reference_help_lines.h"
 
 namespace {
 
@@ -23,32 +25,16 @@ const std::vector<std::string> kPrivilegeCalls = {
     "AdjustTokenPrivileges(77, 0, {1, {19, 5}, 2}, 0, NULL, NULL)",
 };
 
-const std::vector<std::string> kHelpLines = {
-    "Corvane lets you leave Windows immediately.",
-    "",
-    "Usage: Corvane ? or Corvane H shows this help.",
-    "Corvane 0 or Corvane without parameters locks the workstation.",
-    "Corvane 1 switches the workstation to Suspend-mode.",
-    "Corvane 2 switches the workstation to Standby-mode.",
-    "Corvane 4 logs off the current user.",
-    "Corvane 8 reboots the workstation.",
-    "Corvane 16 shuts down the workstation.",
-    "",
-    "You can add 32 to this parameter to force the action without",
-    "waiting for hanging applications (could loss data !).",
-    "",
-    "",
-};
+const std::vector<std::string> kHelpLines(std::begin(kReferenceHelpLines),
+                                          std::end(kReferenceHelpLines));
 constexpr size_t kHelpTextBytes = 487;
 
-class DispatchTest : public testing::Test {
+class DispatchTest : public FakeProcessTest {
  protected:
   void SetUp() override { Reset(); }
-  void TearDown() override { Reset(); }
 
   static void Reset() {
-    ResetFakePlatform();
-    ResetFakeStorage();
+    ResetFakeProcess();
     FakePlatform.token = reinterpret_cast<PlatformHandle>(kToken);
     FakePlatform.luid = kShutdownLuid;
   }
