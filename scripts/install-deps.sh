@@ -31,6 +31,69 @@ if [ -n "$missing" ]; then
     $packages >/dev/null
 fi
 
+codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+
+# Prints "URI [KEYRING]" of the first enabled deb source of this release, in
+# deb822 (*.sources) or one-line (*.list) form: backports come from the same
+# mirror the machine already uses.
+release_source() {
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] || continue
+    awk -v suite="$codename" '
+      BEGIN { RS = ""; FS = "\n" }
+      {
+        types = uris = suites = keys = ""; enabled = "yes"
+        for (i = 1; i <= NF; i++) {
+          if ($i ~ /^[ \t]*#/ || $i ~ /^[ \t]/ || index($i, ":") == 0) continue
+          key = tolower(substr($i, 1, index($i, ":") - 1))
+          value = substr($i, index($i, ":") + 1)
+          gsub(/^[ \t]+|[ \t]+$/, "", value)
+          if (key == "types") types = value
+          else if (key == "uris") uris = value
+          else if (key == "suites") suites = value
+          else if (key == "signed-by") keys = value
+          else if (key == "enabled") enabled = tolower(value)
+        }
+        if (enabled == "no" || (" " types " ") !~ / deb / || (" " suites " ") !~ (" " suite " ")) next
+        split(uris, uri, /[ \t]+/)
+        print uri[1], keys
+        exit
+      }' "$f"
+  done
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$f" ] || continue
+    awk -v suite="$codename" '
+      $1 != "deb" { next }
+      {
+        i = 2; keys = ""
+        if ($i ~ /^\[/) {
+          for (; i <= NF; i++) {
+            if ($i ~ /^\[?signed-by=/) { keys = $i; sub(/^\[?signed-by=/, "", keys); sub(/\]$/, "", keys) }
+            if ($i ~ /\]$/) { i++; break }
+          }
+        }
+        if ($(i + 1) == suite) { print $i, keys; exit }
+      }' "$f"
+  done
+}
+
+add_backports() {
+  target=/etc/apt/sources.list.d/corvane-backports.sources
+  [ -f "$target" ] && return
+  set -- $(release_source | head -n 1)
+  if [ $# -eq 0 ]; then
+    echo "install-deps: no apt source for $codename to take backports from" >&2
+    exit 1
+  fi
+  {
+    echo "Types: deb"
+    echo "URIs: $1"
+    echo "Suites: $codename-backports"
+    echo "Components: main"
+    [ $# -lt 2 ] || echo "Signed-By: $2"
+  } >"$target"
+}
+
 # The i386 half of Wine needs a user-mode emulator where the kernel does
 # not run 32-bit programs itself. Emulators before 8.x make each Wine start
 # take most of a minute, so take the one from backports.
@@ -42,10 +105,9 @@ if ! /usr/lib/wine/wine --version >/dev/null 2>&1 ||
    { [ -f "$misc/qemu-i386" ] && ! modern_emulator; }; then
   need_root "qemu-user-static (i386 emulation)"
   if ! modern_emulator; then
-    list=/etc/apt/sources.list.d/corvane-backports.list
-    [ -f "$list" ] || echo "deb http://deb.debian.org/debian bookworm-backports main" >"$list"
+    add_backports
     apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -t bookworm-backports \
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -t "$codename-backports" \
       qemu-user-static >/dev/null
   fi
   [ -f "$misc/register" ] || mount -t binfmt_misc binfmt_misc "$misc"
