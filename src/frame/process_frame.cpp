@@ -82,7 +82,9 @@ void RunExitSequence() {
             ModuleInitTable.Entries[ModuleInitTable.InitialisedCount].Finaliser)
       finalise();
   }
-  if (RuntimeErrorAddress != 0) {
+  // The number, not the address, says a report is pending: a call through
+  // a null routine reference faults at address 0 and must still report.
+  if (RuntimeErrorNumber != 0) {
     FaultReportInProgress = true;
     WriteFaultReport();
   }

@@ -44,7 +44,8 @@ extern ModuleInitTableRecord ModuleInitTable;
 
 // Exit code: 0, what RunDispatch returned, or the run-time error number.
 extern uint16_t ProcessExitCode;
-// A report is pending while RuntimeErrorAddress is not 0.
+// A report is pending while RuntimeErrorNumber is not 0 (every run-time
+// error number is). The address may be 0: a call through a null pointer.
 extern uint32_t RuntimeErrorAddress;
 extern uint16_t RuntimeErrorNumber;
 extern uint32_t RuntimeErrorFrame;

@@ -195,6 +195,15 @@ __attribute__((noinline)) int32_t RunAway(int32_t depth) {
   return RunAway(depth + 1) + room[0];
 }
 
+// Read at run time, so the compiler cannot tell the call faults.
+void (*volatile NullRoutine)() = nullptr;
+
+__attribute__((noinline)) void CallNullRoutine() {
+  KEEP_FRAME;
+  NullRoutine();
+  asm volatile("");  // not a tail call: this frame stays on the chain
+}
+
 int32_t Recurse(int32_t depth);
 // Called through a pointer the compiler cannot see through, so that every
 // level keeps its own frame.
@@ -223,6 +232,10 @@ uint16_t RunDispatch() {
         ".globl _AccessFaultSite\n"
         "_AccessFaultSite:\n\t"
         "movl $0, 0" ::: "memory");
+  }
+  if (Is(mode, "null-call")) {
+    Expect(kStatusAccessViolation);
+    CallNullRoutine();
   }
   if (Is(mode, "intdiv")) {
     Expect(kStatusIntegerDivideByZero);

@@ -164,6 +164,18 @@ TEST_F(ProcessFrameTest, ReportThenCloseThenRemoveFilterThenExit) {
   EXPECT_EQ(RuntimeErrorFrame, frame);
 }
 
+TEST_F(ProcessFrameTest, FaultAtAddressZeroStillReports) {
+  FakeStack stack(4096);
+  stack.Install();
+  uint32_t frame = stack.Frame(stack.Limit() + 16, 0, 0x00401500);
+  InitRuntimeServices();
+  EXPECT_EQ(RunToExit([&] { ReportRuntimeError(216, 0, frame); }), 216u);
+  ASSERT_EQ(ShownBoxes().size(), 1u);
+  EXPECT_EQ(ShownBoxes()[0],
+            "Runtime error 216 at 0x00000000\r\n  0x00000000\r\n"
+            "  0x00401500\r\n\r\n");
+}
+
 TEST_F(ProcessFrameTest, ShortRemainderOfALongReportIsShownAtExit) {
   InitRuntimeServices();
   // 1022 characters collected: the report's first line completes the box,
