@@ -6,6 +6,11 @@ run() starts a program through the launcher (tools/launch.c) with the exact
 command-line bytes, presses OK on every message box the program shows after
 reading it, and records the program's own platform calls from Wine's relay
 trace.
+
+Making a prefix takes Wine most of half a minute, so CTest makes one per
+run (`winetest.py --make-template DIR`) and every session copies it; the
+environment variable CORVANE_WINE_TEMPLATE names it. Without it a session
+makes its own.
 """
 
 import collections
@@ -15,6 +20,7 @@ import shutil
 import signal
 import struct
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -60,6 +66,14 @@ class RunResult(collections.namedtuple("RunResult", "exit_code boxes calls stder
 
 class WineError(Exception):
     pass
+
+
+TEMPLATE_VARIABLE = "CORVANE_WINE_TEMPLATE"
+SERVER_FOLDER_NOTE = "wineserver"
+TEMPLATE_READY = "ready"
+# wineboot, once and at most twice more; see make_prefix().
+WINEBOOT_ATTEMPTS = 3
+WINEBOOT_SECONDS = 300
 
 
 EWX_FORCE = 4
@@ -188,15 +202,101 @@ def parse_relay(stderr, thread_id, exe_name, size):
     return calls
 
 
+def session_environment(prefix):
+    env = dict(os.environ)
+    # A fixed locale gives a fixed ANSI code page (1252), through which
+    # CreateProcessA and GetCommandLineA pass the command line bytes.
+    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", LC_ALL="en_US.UTF-8",
+               WINEDLLOVERRIDES="mscoree,mshtml=")
+    env.pop("WINELOADER", None)
+    env.pop(TEMPLATE_VARIABLE, None)
+    return env
+
+
+def wine(args, env, timeout):
+    """Runs `wine ARGS` to its end; raises WineError unless it exits with 0."""
+    # Output goes to a file, not a pipe: processes that Wine starts in the
+    # background inherit the handles and would hold a pipe open.
+    with tempfile.TemporaryFile() as output:
+        result = subprocess.run(["wine"] + args, env=env, timeout=timeout,
+                                stdout=output, stderr=output)
+        if result.returncode != 0:
+            output.seek(0)
+            raise WineError("wine %s failed: %s"
+                            % (args, output.read().decode(errors="replace")[-2000:]))
+
+
+def stop_wineserver(prefix, wait=False):
+    """Ends the prefix's wineserver and every process of its session."""
+    if os.path.isdir(prefix):
+        env = dict(os.environ, WINEPREFIX=prefix)
+        for flag in ("-k", "-w") if wait else ("-k",):
+            subprocess.run(["wineserver", flag], env=env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
+
+
+def make_prefix(env, directory):
+    """Makes the prefix env names, with the settings every test relies on.
+
+    Only the wineboot step is retried, at most twice, each time in a new
+    prefix: a failed first start of Wine under a user-mode emulator has
+    been seen once, and every later check of the prefix would then fail.
+    """
+    prefix = env["WINEPREFIX"]
+    for attempt in range(1, WINEBOOT_ATTEMPTS + 1):
+        os.makedirs(prefix)
+        # A persistent server keeps the session alive between runs.
+        subprocess.run(["wineserver", "-p"], env=env, check=True)
+        try:
+            # With Wine's own error messages on: a failure then says which
+            # step of the start-up went wrong.
+            wine(["wineboot", "-i"], dict(env, WINEDEBUG="fixme-all"), WINEBOOT_SECONDS)
+            break
+        except WineError as error:
+            if attempt == WINEBOOT_ATTEMPTS:
+                raise
+            print("wineboot failed (attempt %d of %d); retrying in a new prefix: %s"
+                  % (attempt, WINEBOOT_ATTEMPTS, str(error).strip().splitlines()[-1]),
+                  file=sys.stderr, flush=True)
+            stop_wineserver(prefix, wait=True)
+            shutil.rmtree(prefix)
+    reg = os.path.join(directory, "settings.reg")
+    with open(reg, "w", encoding="ascii") as f:
+        f.write("REGEDIT4\n\n")
+        f.write("[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n\"ShowCrashDialog\"=dword:00000000\n\n")
+        f.write("[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\n\"RelayInclude\"=\"%s\"\n\n"
+                % ";".join(TRACED_FUNCTIONS))
+    wine(["reg", "import", windows_path(reg)], env, 120)
+
+
+def make_template(directory):
+    """Makes the prefix that every session of a test run copies."""
+    started = time.time()
+    session = WineSession("template", directory=directory)
+    os.environ.pop(TEMPLATE_VARIABLE, None)
+    try:
+        session.start()
+    finally:
+        # The server writes the registry into the prefix as it ends.
+        session.close()
+        stop_wineserver(session.prefix, wait=True)
+    with open(os.path.join(session.prefix, "user.reg"), encoding="latin-1") as f:
+        if "RelayInclude" not in f.read():
+            raise WineError("the prefix's registry was not saved")
+    open(os.path.join(directory, TEMPLATE_READY), "w").close()
+    print("prefix template made in %.1f s: %s" % (time.time() - started, session.prefix))
+
+
 class WineSession:
-    def __init__(self, name, launcher=None, display=True):
+    def __init__(self, name, launcher=None, display=True, directory=None):
         self.name = name
         self.launcher = launcher or os.environ.get("CORVANE_LAUNCHER", DEFAULT_LAUNCHER)
-        self.directory = os.path.join(REPO_ROOT, "build", "e2e", name)
+        self.directory = directory or os.path.join(REPO_ROOT, "build", "e2e", name)
         self.prefix = os.path.join(self.directory, "prefix")
         self.use_display = display
         self.xvfb = None
         self.runs = 0
+        self.from_template = False
 
     # -- set-up and tear-down -------------------------------------------------
 
@@ -215,27 +315,30 @@ class WineSession:
         if os.path.exists(self.directory):
             self._stop_wineserver()
             shutil.rmtree(self.directory)
-        os.makedirs(self.prefix)
-        self.env = dict(os.environ)
-        # A fixed locale gives a fixed ANSI code page (1252), through which
-        # CreateProcessA and GetCommandLineA pass the command line bytes.
-        self.env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", LC_ALL="en_US.UTF-8",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
-        self.env.pop("WINELOADER", None)
+        os.makedirs(self.directory)
+        self.env = session_environment(self.prefix)
         if self.use_display:
             self._start_xvfb()
         else:
             self.env.pop("DISPLAY", None)
-        # A persistent server keeps the session alive between runs.
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
-        self._wine(["wineboot", "-i"], timeout=300)
-        reg = os.path.join(self.directory, "settings.reg")
-        with open(reg, "w", encoding="ascii") as f:
-            f.write("REGEDIT4\n\n")
-            f.write("[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n\"ShowCrashDialog\"=dword:00000000\n\n")
-            f.write("[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\n\"RelayInclude\"=\"%s\"\n\n"
-                    % ";".join(TRACED_FUNCTIONS))
-        self._wine(["reg", "import", windows_path(reg)], timeout=120)
+        template = os.environ.get(TEMPLATE_VARIABLE)
+        self.from_template = bool(template)
+        if template:
+            if not os.path.exists(os.path.join(template, TEMPLATE_READY)):
+                raise WineError("no finished prefix template in %s" % template)
+            # Symbolic links (the drive letters) stay links; times are kept,
+            # so Wine finds the copy up to date and does not update it.
+            subprocess.run(["cp", "-a", os.path.join(template, "prefix"), self.prefix],
+                           check=True)
+            # Debian's Wine notes in this file which temporary folder holds
+            # the prefix's server socket; each copy gets a folder of its own.
+            note = os.path.join(self.prefix, SERVER_FOLDER_NOTE)
+            if os.path.exists(note):
+                os.remove(note)
+            # A persistent server keeps the session alive between runs.
+            subprocess.run(["wineserver", "-p"], env=self.env, check=True)
+        else:
+            make_prefix(self.env, self.directory)
 
     def _start_xvfb(self):
         read_end, write_end = os.pipe()
@@ -255,26 +358,16 @@ class WineSession:
             raise WineError("Xvfb did not report a display")
         self.env["DISPLAY"] = ":" + number.decode().strip()
 
-    def _wine(self, args, timeout):
-        # Output goes to a file, not a pipe: processes that Wine starts in
-        # the background inherit the handles and would hold a pipe open.
-        with tempfile.TemporaryFile() as output:
-            result = subprocess.run(["wine"] + args, env=self.env, timeout=timeout,
-                                    stdout=output, stderr=output)
-            if result.returncode != 0:
-                output.seek(0)
-                raise WineError("wine %s failed: %s"
-                                % (args, output.read().decode(errors="replace")[-2000:]))
-
     def _stop_wineserver(self):
-        if os.path.isdir(self.prefix):
-            env = dict(os.environ, WINEPREFIX=self.prefix)
-            subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=60)
+        stop_wineserver(self.prefix)
 
     def close(self):
         try:
             self._stop_wineserver()
+            # A copy of the template is 1.3 GB, and another run makes it
+            # again in a second.
+            if self.from_template and os.path.isdir(self.prefix):
+                shutil.rmtree(self.prefix)
         finally:
             if self.xvfb is not None:
                 self.xvfb.terminate()
@@ -404,3 +497,10 @@ def run_tests(argv, label):
     failed = max(CountingResult.failed, len(result.failures) + len(result.errors))
     print("%s: %d passed, %d failed" % (label, CountingResult.passed, failed))
     return result.wasSuccessful()
+
+
+if __name__ == "__main__":
+    import argparse
+    parser = argparse.ArgumentParser(description="Makes the prefix template the e2e tests copy.")
+    parser.add_argument("--make-template", metavar="DIR", required=True)
+    make_template(parser.parse_args().make_template)
