@@ -58,7 +58,7 @@ add_subdirectory(${CMAKE_SOURCE_DIR}/bench ${CMAKE_BINARY_DIR}/bench)
 # two fresh folders under image-test/, and compares the three files.
 set(CORVANE_IMAGE_TEST
   ${SYSTEM_PYTHON} ${CMAKE_SOURCE_DIR}/tests/image/test_image.py
-  --exe $<TARGET_FILE:corvane> --icons ${CORVANE_ICON_DIR}
+  --exe $<TARGET_FILE:corvane> --zip ${CORVANE_RELEASE_ZIP} --icons ${CORVANE_ICON_DIR}
   --work ${CMAKE_BINARY_DIR}/image-test --source ${CMAKE_SOURCE_DIR}
   --generator ${CMAKE_GENERATOR} --build-type ${CMAKE_BUILD_TYPE})
 add_test(NAME image.file COMMAND ${CORVANE_IMAGE_TEST})

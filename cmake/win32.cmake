@@ -40,5 +40,6 @@ corvane_executable(corvane
   ${CORVANE_CORE_SOURCES}
   ${CORVANE_FRAME_SOURCES})
 
+include(cmake/package.cmake)
 include(cmake/image.cmake OPTIONAL)
 add_subdirectory(tests/e2e)

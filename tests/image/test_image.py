@@ -1,10 +1,11 @@
 #!/usr/bin/python3
 """Checks the built corvane.exe as a file: headers, imports, hardening,
-icons, size, and that two clean builds in other folders give the same bytes.
+icons, size, the download zip, and that two clean builds in other folders
+give the same bytes.
 
-    test_image.py --exe corvane.exe --icons DIR --work DIR --source DIR
-                  [--reproduce] [--generator G] [--build-type T] [--png FILE]
-                  [unittest args]
+    test_image.py --exe corvane.exe --zip corvane-V-win32.zip --icons DIR
+                  --work DIR --source DIR [--reproduce] [--generator G]
+                  [--build-type T] [--png FILE] [unittest args]
 
 --icons is where the build wrote the generated .ico files; --work is a
 scratch folder. Only with --reproduce are the sources copied and built
@@ -13,12 +14,15 @@ icon images as the image holds them, at 4x zoom.
 """
 
 import argparse
+import glob
+import hashlib
 import os
 import shutil
 import struct
 import subprocess
 import sys
 import unittest
+import zipfile
 
 import pefile
 
@@ -307,6 +311,55 @@ class SizeTest(ImageTestCase):
                     self.assertTrue(any(raw[-FILE_BLOCK:]))
 
 
+class ReleaseZipTest(ImageTestCase):
+    MEMBERS = ["corvane.exe", "LICENSE.txt", "README.txt", "SHA256SUMS.txt"]
+    TEXTS = ["LICENSE.txt", "README.txt", "SHA256SUMS.txt"]
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        with zipfile.ZipFile(ARGS.zip) as archive:
+            cls.names = archive.namelist()
+            cls.files = {name: archive.read(name) for name in cls.names}
+
+    def test_one_zip_with_the_four_members(self):
+        folder = os.path.dirname(os.path.abspath(ARGS.zip))
+        self.assertEqual(glob.glob(os.path.join(folder, "*.zip")), [os.path.abspath(ARGS.zip)])
+        self.assertRegex(os.path.basename(ARGS.zip), r"^corvane-\d+\.\d+\.\d+-win32\.zip$")
+        self.assertEqual(self.names, self.MEMBERS)
+
+    def test_program_is_the_built_one(self):
+        self.assertEqual(self.files["corvane.exe"], self.data)
+
+    def test_sums_cover_the_other_members(self):
+        lines = self.files["SHA256SUMS.txt"].decode("ascii").split("\r\n")
+        self.assertEqual(lines[-1], "")
+        sums = dict(reversed(line.split("  ")) for line in lines[:-1])
+        self.assertEqual(sorted(sums), sorted(self.MEMBERS[:-1]))
+        for name, digest in sums.items():
+            with self.subTest(member=name):
+                self.assertEqual(hashlib.sha256(self.files[name]).hexdigest(), digest)
+
+    def test_texts_are_plain_ascii_with_crlf(self):
+        for name in self.TEXTS:
+            with self.subTest(member=name):
+                text = self.files[name]
+                self.assertTrue(text.endswith(b"\r\n"))
+                self.assertEqual(text.count(b"\n"), text.count(b"\r\n"), "a bare LF or CR")
+                self.assertTrue(all(32 <= c < 127 or c in b"\r\n" for c in text))
+
+    def test_readme_covers_what_a_user_needs(self):
+        readme = self.files["README.txt"].decode("ascii")
+        for text in ("Using Corvane on Windows", "16                  shut down and power off",
+                     "Add 32 to force", "/?, -?, H, h", "200-217", "Examples",
+                     "Task Scheduler", "For administrators", "Invoke-Command", "win_command",
+                     "What exit code 1 means", "MIT License"):
+            with self.subTest(text=text):
+                self.assertIn(text, readme)
+        self.assertNotIn("`", readme)
+        self.assertNotIn("sh scripts/test.sh", readme)
+
+
 def inflate(data, pe):
     """The image as the linker writes it: every section stored up to its
     virtual size, zeros included."""
@@ -366,13 +419,14 @@ class ReproducibilityTest(ImageTestCase):
         configure = ["cmake", "-S", source, "-B", binary, "-G", ARGS.generator,
                      "-DCMAKE_TOOLCHAIN_FILE=%s" % os.path.join(source, "cmake", "i686-w64-mingw32.cmake"),
                      "-DCMAKE_BUILD_TYPE=%s" % ARGS.build_type]
-        for command in (configure, ["cmake", "--build", binary, "--target", "corvane"]):
+        for command in (configure, ["cmake", "--build", binary, "--target", "package"]):
             result = subprocess.run(command, capture_output=True, text=True)
             self.assertEqual(result.returncode, 0, "%s failed:\n%s%s" % (
                 " ".join(command), result.stdout[-3000:], result.stderr[-3000:]))
         with open(os.path.join(binary, "corvane.exe"), "rb") as f:
             data = f.read()
-        return root, data
+        with open(os.path.join(binary, os.path.basename(ARGS.zip)), "rb") as f:
+            return root, data, f.read()
 
     def describe_difference(self, a, b):
         if len(a) != len(b):
@@ -384,15 +438,18 @@ class ReproducibilityTest(ImageTestCase):
     def test_two_clean_builds_match_each_other_and_this_build(self):
         if not ARGS.reproduce:
             self.skipTest("needs --reproduce")
-        builds = [self.build_copy(name) for name in self.COPIES]
-        (root_a, image_a), (root_b, image_b) = builds
+        (root_a, image_a, zip_a), (root_b, image_b, zip_b) = [
+            self.build_copy(name) for name in self.COPIES]
         if image_a != image_b:
             self.fail("the clean builds differ: " + self.describe_difference(image_a, image_b))
         if image_a != self.data:
             self.fail("this build differs from a clean one (stale build?): " +
                       self.describe_difference(image_a, self.data))
-        for root, image in builds + [(os.path.dirname(os.path.abspath(ARGS.exe)), self.data),
-                                     (ARGS.source, self.data)]:
+        with open(ARGS.zip, "rb") as f:
+            self.assertEqual([zip_a, zip_b], [f.read()] * 2, "the download zips differ")
+        for root, image in [(root_a, image_a), (root_b, image_b),
+                            (os.path.dirname(os.path.abspath(ARGS.exe)), self.data),
+                            (ARGS.source, self.data), (root_a, zip_a), (root_b, zip_b)]:
             for path in (root, os.path.realpath(root)):
                 with self.subTest(path=path):
                     self.assertNotIn(path.encode(), image)
@@ -415,6 +472,7 @@ def main():
     global ARGS
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--exe", required=True)
+    parser.add_argument("--zip", required=True)
     parser.add_argument("--icons", required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("--source", required=True)
