@@ -3,6 +3,10 @@
 # help switch "?"). With a display the box shows there; without one the run
 # happens on a private Xvfb display, the box is saved as
 # build/run/help-box.png and then closed with OK.
+#
+# The private display runs no window manager, so a box there would have no
+# frame and no caption. Wine then draws them itself, on a virtual desktop
+# of its own, and the picture is cut to the box.
 set -eu
 cd "$(dirname "$0")/.."
 argument="${1-?}"
@@ -34,27 +38,53 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
 fi
 
 echo "Preparing a fresh Wine prefix in $WINEPREFIX ..."
-wineboot -i >/dev/null 2>&1
+# Under a user-mode emulator the first Wine start fails now and then.
+for attempt in 1 2 3; do
+  wineboot -i >/dev/null 2>&1 && break
+  [ "$attempt" -lt 3 ] || { echo "wineboot failed three times" >&2; exit 1; }
+  echo "wineboot failed (attempt $attempt of 3); retrying in a new prefix"
+  wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
+done
 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+desktop_name=Corvane
+if [ "$private_display" = yes ]; then
+  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d "$desktop_name" /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v "$desktop_name" /d 640x480 /f >/dev/null 2>&1
+fi
 
 echo "Running: corvane.exe $argument"
 wine build/win32/corvane.exe "$argument" &
 corvane_pid=$!
 
 if [ "$private_display" = yes ]; then
-  # Wait for the box, or for the run to end without one (an action).
-  window=""
+  # The box is all there is on the empty desktop: wait until something
+  # other than background is there and has stopped changing, or until the
+  # run has ended without a box (an action).
+  desktop="" box=0x0+0+0 previous=""
   for _ in $(seq 240); do
-    window=$(xdotool search --onlyvisible --name '^About Corvane$' 2>/dev/null | head -n 1 || true)
-    [ -n "$window" ] && break
     kill -0 "$corvane_pid" 2>/dev/null || break
+    [ -n "$desktop" ] || desktop=$(xdotool search --name "^$desktop_name - Wine desktop\$" 2>/dev/null | head -n 1 || true)
+    if [ -n "$desktop" ] && import -window "$desktop" "$run_dir/desktop.png" 2>/dev/null; then
+      box=$(convert "$run_dir/desktop.png" -format '%@' info: 2>/dev/null)
+      [ "${box%%x*}" -gt 1 ] && [ "$box" = "$previous" ] && break
+      previous=$box
+    fi
     sleep 0.25
   done
-  if [ -n "$window" ]; then
+  if [ -n "$desktop" ] && [ "${box%%x*}" -gt 1 ] && kill -0 "$corvane_pid" 2>/dev/null; then
+    # The box came up behind an X focus nobody gave the desktop: a click
+    # beside it and one on its caption make it active, as a user's would.
+    x=${box#*+}
+    y=${x#*+}
+    x=${x%+*}
+    xdotool mousemove --window "$desktop" 2 2 click 1 \
+      mousemove --window "$desktop" $((x + 40)) $((y + 10)) click 1
     sleep 1
-    import -window root "$run_dir/help-box.png"
-    echo "Saved a screenshot of the help box: build/run/help-box.png"
-    xdotool key --window "$window" Return 2>/dev/null
+    import -window "$desktop" "$run_dir/desktop.png"
+    convert "$run_dir/desktop.png" -crop "$box" +repage "$run_dir/help-box.png"
+    echo "Saved a picture of the help box: build/run/help-box.png"
+    xdotool key Return
   else
     echo "No help box appeared (the argument selects an action)."
   fi
