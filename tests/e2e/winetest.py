@@ -77,7 +77,6 @@ WINEBOOT_SECONDS = 300
 
 
 EWX_FORCE = 4
-SESSION_END_SECONDS = 3
 
 
 def ends_session(result):
@@ -387,7 +386,10 @@ class WineSession:
             args.append("--leave-boxes")
         out, stderr = self._launch(args, trace, timeout, command_line[:80])
         os.remove(cmd_file)
-        return self._result(exe, out.splitlines(), stderr, trace)
+        result = self._result(exe, out.splitlines(), stderr, trace)
+        if self._session_ended(result):
+            self._restart_session()
+        return result
 
     def run_many(self, exe, command_lines, trace=True, timeout_each=60):
         """Like run() for each command line, with one launcher for them all."""
@@ -416,12 +418,22 @@ class WineSession:
                     break
             if done == 0:
                 raise WineError("launcher ran nothing; stderr: %s" % stderr[-2000:])
-            if done < len(batch):
-                # A forced ExitWindowsEx ends every process of the session a
-                # moment after it returns, whichever case is running then.
-                time.sleep(SESSION_END_SECONDS)
+            if done < len(batch) or self._session_ended(results[start + done - 1]):
+                self._restart_session()
             start += done
         return results
+
+    @staticmethod
+    def _session_ended(result):
+        return result.exit_code is None or ends_session(result)
+
+    def _restart_session(self):
+        # A forced ExitWindowsEx ends every process of the session a moment
+        # after it returns, whichever program runs then, and how long that
+        # moment lasts depends on the machine: end the session now and start
+        # a new one, so that nothing is left to end the next program.
+        stop_wineserver(self.prefix, wait=True)
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
 
     def _scratch_file(self, data):
         self.runs += 1
