@@ -1,7 +1,5 @@
 # The executable image: icon resources, the zero-tail trim after linking,
 # the test that checks the built image, and the benchmark's do-nothing twin.
-find_program(SYSTEM_PYTHON NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
-
 # The .ico files are generated into the build tree from the pixel art.
 set(CORVANE_ICON_DIR ${CMAKE_BINARY_DIR}/res)
 set(CORVANE_ICON_ART_500 ${CMAKE_SOURCE_DIR}/res/power-32.txt ${CMAKE_SOURCE_DIR}/res/power-16.txt)
@@ -54,8 +52,9 @@ target_link_options(corvane PRIVATE
   -Wl,-Map=${CMAKE_BINARY_DIR}/corvane.map)
 add_subdirectory(${CMAKE_SOURCE_DIR}/bench ${CMAKE_BINARY_DIR}/bench)
 
-# Reads the built image. The second test builds the sources twice more, in
-# two fresh folders under image-test/, and compares the three files.
+# Reads the built image and the download zip. The second test builds the
+# sources twice more, in two fresh folders under image-test/, and compares
+# the three images and the three zips.
 set(CORVANE_IMAGE_TEST
   ${SYSTEM_PYTHON} ${CMAKE_SOURCE_DIR}/tests/image/test_image.py
   --exe $<TARGET_FILE:corvane> --zip ${CORVANE_RELEASE_ZIP} --icons ${CORVANE_ICON_DIR}

@@ -34,8 +34,7 @@ CREATED_ON_DOS = 0
 
 
 def inline(text):
-    """Markdown inline markup to plain text: code spans, emphasis, links."""
-    text = re.sub(r"\[([^\]]+)\]\(([^)]+)\)", r"\1 (\2)", text)
+    """Markdown inline markup to plain text: code spans and bold."""
     text = re.sub(r"\*\*([^*]+)\*\*", r"\1", text)
     text = re.sub(r"`([^`]+)`", r"\1", text)
     return text

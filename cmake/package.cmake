@@ -2,7 +2,6 @@
 # with the program, LICENSE.txt, a README.txt made from README.md, and the
 # SHA-256 sums of the three. Every build gives the same bytes; every member
 # carries the release date.
-find_program(SYSTEM_PYTHON NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
 set(CORVANE_RELEASE_DATE 2026-12-08)
 set(CORVANE_RELEASE_ZIP ${CMAKE_BINARY_DIR}/corvane-${PROJECT_VERSION}-win32.zip)
 add_custom_command(OUTPUT ${CORVANE_RELEASE_ZIP}

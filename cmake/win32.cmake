@@ -40,6 +40,8 @@ corvane_executable(corvane
   ${CORVANE_CORE_SOURCES}
   ${CORVANE_FRAME_SOURCES})
 
+# The build scripts and tests run under the system Python, which has pefile.
+find_program(SYSTEM_PYTHON NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
 include(cmake/package.cmake)
 include(cmake/image.cmake OPTIONAL)
 add_subdirectory(tests/e2e)

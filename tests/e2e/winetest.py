@@ -312,7 +312,7 @@ class WineSession:
 
     def start(self):
         if os.path.exists(self.directory):
-            self._stop_wineserver()
+            stop_wineserver(self.prefix)
             shutil.rmtree(self.directory)
         os.makedirs(self.directory)
         self.env = session_environment(self.prefix)
@@ -357,12 +357,9 @@ class WineSession:
             raise WineError("Xvfb did not report a display")
         self.env["DISPLAY"] = ":" + number.decode().strip()
 
-    def _stop_wineserver(self):
-        stop_wineserver(self.prefix)
-
     def close(self):
         try:
-            self._stop_wineserver()
+            stop_wineserver(self.prefix)
             # A copy of the template is 1.3 GB, and another run makes it
             # again in a second.
             if self.from_template and os.path.isdir(self.prefix):
