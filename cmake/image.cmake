@@ -1,7 +1,19 @@
-# The executable image: icon resources, the zero-tail trim after linking,
-# the test that checks the built image, and the benchmark's do-nothing twin.
-# The .ico files are generated into the build tree from the pixel art.
+# The executable image: icons, manifest and version resource, the test that
+# checks the built image, and the benchmark's do-nothing twin. The .ico
+# files and version.h are generated into the build tree.
 set(CORVANE_ICON_DIR ${CMAKE_BINARY_DIR}/res)
+file(STRINGS ${CMAKE_SOURCE_DIR}/LICENSE CORVANE_COPYRIGHT REGEX "^Copyright " LIMIT_COUNT 1)
+configure_file(${CMAKE_SOURCE_DIR}/res/version.h.in ${CORVANE_ICON_DIR}/version.h @ONLY)
+# The manifest is embedded without its comments and the blanks between its
+# elements: a file block less.
+set(manifest ${CMAKE_SOURCE_DIR}/res/corvane.manifest)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${manifest})
+file(READ ${manifest} text)
+string(REGEX REPLACE "<!--([^-]|-[^-])*-->" "" text "${text}")
+string(REGEX REPLACE ">[ \t\r\n]+<" "><" text "${text}")
+string(REGEX REPLACE "[ \t\r\n]+" " " text "${text}")
+string(STRIP "${text}" text)
+file(WRITE ${CORVANE_ICON_DIR}/corvane-compact.manifest "${text}")
 set(CORVANE_ICON_ART_500 ${CMAKE_SOURCE_DIR}/res/power-32.txt ${CMAKE_SOURCE_DIR}/res/power-16.txt)
 set(CORVANE_ICON_ART_600 ${CMAKE_SOURCE_DIR}/res/power-force-32.txt)
 set(CORVANE_ICONS)
@@ -27,20 +39,16 @@ add_custom_target(corvane-icons DEPENDS ${CORVANE_ICONS})
 set_source_files_properties(${CMAKE_SOURCE_DIR}/src/frame/machine_routines.cpp
   PROPERTIES COMPILE_OPTIONS -fno-lto)
 
-# Gives an image target the icons, whole-program optimisation and the
-# trimmed file layout.
+# Gives an image target the resources and whole-program optimisation.
 function(corvane_image target)
   target_compile_options(${target} PRIVATE -flto -flto-partition=one)
   target_link_options(${target} PRIVATE ${CORVANE_COMPILE_OPTIONS} -flto -flto-partition=one)
   set(rc ${CMAKE_SOURCE_DIR}/res/corvane.rc)
-  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS "${CORVANE_ICONS}")
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS
+    "${CORVANE_ICONS};${CORVANE_ICON_DIR}/corvane-compact.manifest;${CORVANE_ICON_DIR}/version.h")
   target_sources(${target} PRIVATE ${rc})
   target_include_directories(${target} PRIVATE ${CORVANE_ICON_DIR})
   add_dependencies(${target} corvane-icons)
-  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/corvane.ld)
-  add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND ${SYSTEM_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/trim_zero_tails.py $<TARGET_FILE:${target}>
-    VERBATIM)
 endfunction()
 
 corvane_image(corvane)

@@ -2,7 +2,8 @@
 # -Oz: size before speed everywhere. Win32 only promises 4-byte stack
 # alignment, and nothing here needs more. Zero-initialised data goes to .bss
 # (no -fdata-sections: MinGW would give each such variable a .data section
-# full of zeros), and the linker script packs the three sections.
+# full of zeros). The sections keep the toolchain's usual layout, so that
+# resource editors and signing tools can rewrite the image.
 set(CORVANE_COMPILE_OPTIONS
   -Oz -mpreferred-stack-boundary=2
   -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
@@ -13,8 +14,7 @@ set(CORVANE_LINK_OPTIONS
   -nostdlib -nostartfiles -s
   -Wl,-e,_ProcessEntry@0 -Wl,--subsystem,windows:4.0
   -Wl,--stack,0x2000000 -Wl,--gc-sections
-  -Wl,--dynamicbase -Wl,--nxcompat -Wl,--no-insert-timestamp
-  -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/corvane.ld)
+  -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware -Wl,--no-insert-timestamp)
 set(CORVANE_LINK_LIBRARIES kernel32 user32 advapi32 gcc)
 
 function(corvane_executable name)

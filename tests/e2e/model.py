@@ -4,6 +4,10 @@ alone and sharing nothing with the program's code."""
 SEPARATORS = set(range(1, 33))
 HELP_SWITCHES = [b"-?", b"/?", b"?", b"-H", b"/H", b"-h", b"/h", b"H", b"h"]
 HELP_CAPTION = b"About Corvane"
+# The platform calls of the dispatch itself, as opposed to start-up and exit.
+DISPATCH_FUNCTIONS = ("MessageBoxA", "OpenProcessToken", "LookupPrivilegeValueA",
+                      "AdjustTokenPrivileges", "LockWorkStation", "SetSystemPowerState",
+                      "ExitWindowsEx")
 HELP_LINES = [
     b"Corvane lets you leave Windows immediately.",
     b"",

@@ -27,9 +27,7 @@ CASES_PER_LAUNCHER = 50
 LONGEST_LINE = 4000
 FORCE_FLAG = 4
 
-DISPATCH_FUNCTIONS = ("MessageBoxA", "OpenProcessToken", "LookupPrivilegeValueA",
-                      "AdjustTokenPrivileges", "LockWorkStation", "SetSystemPowerState",
-                      "ExitWindowsEx")
+DISPATCH_FUNCTIONS = model.DISPATCH_FUNCTIONS
 PRIVILEGE_CALLS = ["OpenProcessToken", "LookupPrivilegeValueA", "AdjustTokenPrivileges"]
 
 PROGRAM_WORDS = [

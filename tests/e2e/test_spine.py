@@ -22,9 +22,7 @@ LOCK_EXIT_CODE_UNDER_WINE = 1
 
 FORCE_FLAG = 4
 
-DISPATCH_FUNCTIONS = ("MessageBoxA", "OpenProcessToken", "LookupPrivilegeValueA",
-                      "AdjustTokenPrivileges", "LockWorkStation", "SetSystemPowerState",
-                      "ExitWindowsEx")
+DISPATCH_FUNCTIONS = model.DISPATCH_FUNCTIONS
 
 # Command lines and the argument 1 they must give. The first group is the
 # splitter's reference table; the second shows argument 1 through the action

@@ -1,0 +1,189 @@
+"""corvane.exe as Windows tools meet it: a resource editor, a code signer,
+an inventory tool reading the version, and the loader reading the manifest.
+
+    python3 test_clients.py --exe build/win32/corvane.exe --client resource_client.exe
+        --version 1.0.0 --license LICENSE [--launcher ...]
+
+Copies edited by the resource-update API or signed with a throw-away
+certificate must behave exactly as the original.
+"""
+
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import unittest
+
+import pefile
+
+import model
+from winetest import WineSession, run_tests, windows_path
+
+EXE = CLIENT = VERSION = COPYRIGHT = None
+wine = None
+
+RT_RCDATA = 10
+ADDED_RESOURCE_ID = 700
+# A few runs through every path of the program; no forced action, which
+# would end the Wine session.
+COMMAND_LINES = [b"Corvane ?", b"Corvane /h", b"Corvane 0", b"Corvane 1", b"Corvane 34",
+                 b"Corvane 16", b"Corvane x"]
+LANG_US_ENGLISH, CODEPAGE_UNICODE = 0x409, 0x4B0
+VOS_NT_WINDOWS32, VFT_APP = 0x40004, 1
+INSTALLER_WORDS = ("install", "setup", "update", "patch")
+
+
+def client(*args):
+    """Runs the resource client; returns its output lines."""
+    result = subprocess.run(["wine", CLIENT] + list(args), env=wine.env, capture_output=True,
+                            timeout=120)
+    out = result.stdout.decode("ascii", "replace")
+    if result.returncode != 0:
+        raise AssertionError("resource_client %s failed: %s" % (" ".join(args), out))
+    return out.splitlines()
+
+
+def version_info(image):
+    """{"fixed": [...], "translation": [...], NAME: text} read through Wine."""
+    info = {}
+    for line in client("version", windows_path(image)):
+        kind, *fields = line.split()
+        if kind == "string":
+            info[fields[0]] = "" if fields[1] == "-" else bytes.fromhex(fields[1]).decode("cp1252")
+        else:
+            info[kind] = [int(f, 16) for f in fields]
+    return info
+
+
+def behaviour(result):
+    """What a run did: its calls (names; arguments of the dispatch calls),
+    boxes and exit code."""
+    return ([c.function for c in result.calls],
+            [(c.function, c.args) for c in result.calls if c.function in model.DISPATCH_FUNCTIONS],
+            result.boxes, result.exit_code)
+
+
+class CopyTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = os.path.join(wine.directory, "copies")
+        os.makedirs(cls.folder, exist_ok=True)
+        with open(EXE, "rb") as f:
+            cls.original = f.read()
+        cls.expected = [behaviour(r) for r in wine.run_many(EXE, COMMAND_LINES)]
+
+    def copy(self, name):
+        # Each copy keeps the file name, so that the runs can be compared.
+        path = os.path.join(self.folder, name, "corvane.exe")
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        shutil.copyfile(EXE, path)
+        return path
+
+    def assert_behaves_as_original(self, image):
+        for index, result in enumerate(wine.run_many(image, COMMAND_LINES)):
+            with self.subTest(row=index, line=COMMAND_LINES[index]):
+                self.assertEqual(behaviour(result), self.expected[index])
+
+    def test_resource_update_keeps_the_program_working(self):
+        edited = self.copy("edited")
+        self.assertEqual(client("add", windows_path(edited)), ["added"])
+        pe = pefile.PE(edited)
+        imports = sum(len(d.imports) for d in pe.DIRECTORY_ENTRY_IMPORT)
+        self.assertEqual(imports, 15)
+        types = {t.id: [n.id for n in t.directory.entries] for t in pe.DIRECTORY_ENTRY_RESOURCE.entries}
+        self.assertEqual(types.get(RT_RCDATA), [ADDED_RESOURCE_ID])
+        self.assertEqual(version_info(edited), version_info(EXE))
+        self.assert_behaves_as_original(edited)
+
+    def test_signed_copy_verifies_runs_and_unsigns_to_the_original(self):
+        folder = os.path.join(self.folder, "signing")
+        os.makedirs(folder, exist_ok=True)
+        key, certificate = os.path.join(folder, "key.pem"), os.path.join(folder, "cert.pem")
+        signed, unsigned = self.copy("signed"), os.path.join(folder, "unsigned.exe")
+        os.remove(signed)
+        # A throw-away self-signed code-signing certificate.
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                        "-subj", "/CN=Corvane test signer", "-keyout", key, "-out", certificate,
+                        "-addext", "extendedKeyUsage=codeSigning",
+                        "-addext", "keyUsage=digitalSignature"], check=True, capture_output=True)
+        steps = [["sign", "-certs", certificate, "-key", key, "-h", "sha256", "-n", "Corvane",
+                  "-in", EXE, "-out", signed],
+                 ["verify", "-CAfile", certificate, "-in", signed],
+                 ["remove-signature", "-in", signed, "-out", unsigned]]
+        for step in steps:
+            result = subprocess.run(["osslsigncode"] + step, capture_output=True, text=True)
+            self.assertEqual(result.returncode, 0, "osslsigncode %s:\n%s%s"
+                             % (step[0], result.stdout[-2000:], result.stderr[-2000:]))
+        with open(signed, "rb") as f:
+            self.assertGreater(len(f.read()), len(self.original))
+        with open(unsigned, "rb") as f:
+            self.assertEqual(f.read(), self.original, "removing the signature gives the original")
+        self.assert_behaves_as_original(signed)
+
+
+class VersionTest(unittest.TestCase):
+    def test_strings_through_the_version_api(self):
+        info = version_info(EXE)
+        major, minor, patch = map(int, VERSION.split("."))
+        self.assertEqual(info["fixed"], [major << 16 | minor, patch << 16, major << 16 | minor,
+                                         patch << 16, 0, VOS_NT_WINDOWS32, VFT_APP])
+        self.assertEqual(info["translation"], [LANG_US_ENGLISH, CODEPAGE_UNICODE])
+        self.assertTrue(info["FileDescription"])
+        expected = {"FileVersion": VERSION, "ProductName": "Corvane", "ProductVersion": VERSION,
+                    "LegalCopyright": COPYRIGHT, "OriginalFilename": "corvane.exe"}
+        self.assertEqual({k: info[k] for k in expected}, expected)
+        # Windows' installer detection would ask for elevation.
+        for name, text in info.items():
+            if isinstance(text, str):
+                with self.subTest(string=name):
+                    self.assertFalse([w for w in INSTALLER_WORDS if w in text.lower()], text)
+
+
+class ManifestTest(unittest.TestCase):
+    def test_loader_reads_the_manifest_without_error(self):
+        env = dict(wine.env, WINEDEBUG="+actctx")
+        result = subprocess.run(["wine", EXE, "0"], env=env, capture_output=True, timeout=120)
+        trace = result.stderr.decode("latin-1")
+        self.assertEqual([l for l in trace.splitlines() if re.match(r"^\w+:(err|warn|fixme):actctx", l)], [])
+        # The lines of the thread that made the program's context, from
+        # where the loader finds its manifest.
+        found = re.search(r"^(\w+):trace:actctx:get_manifest_in_module looking for res #0001 "
+                          r"in module \w+ L\".*\\\\corvane\.exe\"$", trace, re.M)
+        self.assertIsNotNone(found, "the loader did not look for the manifest")
+        thread = found.group(1) + ":"
+        lines = [l for l in trace[found.start():].splitlines() if l.startswith(thread)][:12]
+        text = "\n".join(lines)
+        for expected in ('parse_settings_elem got L"dpiAware" L"true"',
+                         'parse_settings_elem got L"dpiAwareness" L"PerMonitorV2"',
+                         'lookup_assembly looking for name=L"Microsoft.Windows.Common-Controls" '
+                         'version=6.0.0.0 arch=L"x86"',
+                         "loading manifest file L\"\\\\??\\\\C:\\\\windows\\\\winsxs\\\\manifests"
+                         "\\\\x86_microsoft.windows.common-controls_6595b64144ccf1df_6.0."):
+            with self.subTest(line=expected):
+                self.assertIn(expected, text)
+        # Wine's LockWorkStation always refuses.
+        self.assertEqual(result.returncode, 1)
+
+
+def main():
+    global EXE, CLIENT, VERSION, COPYRIGHT, wine
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--client", required=True)
+    parser.add_argument("--version", required=True)
+    parser.add_argument("--license", required=True)
+    parser.add_argument("--launcher")
+    options, rest = parser.parse_known_args()
+    EXE, CLIENT, VERSION = os.path.abspath(options.exe), options.client, options.version
+    with open(options.license, encoding="ascii") as f:
+        COPYRIGHT = next(l.strip() for l in f if l.startswith("Copyright "))
+    with WineSession("clients", launcher=options.launcher) as session:
+        wine = session
+        success = run_tests([sys.argv[0]] + rest, "e2e client cases")
+    sys.exit(0 if success else 1)
+
+
+if __name__ == "__main__":
+    main()
