@@ -6,7 +6,10 @@
 #
 # The private display runs no window manager, so a box there would have no
 # frame and no caption. Wine then draws them itself, on a virtual desktop
-# of its own, and the picture is cut to the box.
+# of its own, as large as an ordinary screen, and the picture is cut to the
+# box. Whatever the desktop's size, Wine wraps a message box's text at the
+# fixed width of its own box template (the same pixels at 640x480 as at
+# 1280x1024), so the two longest help lines wrap in the picture.
 set -eu
 cd "$(dirname "$0")/.."
 argument="${1-?}"
@@ -30,7 +33,7 @@ private_display=no
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
   private_display=yes
   exec 3>"$run_dir/display"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
   xvfb_pid=$!
   exec 3>&-
   for _ in $(seq 50); do [ -s "$run_dir/display" ] && break; sleep 0.2; done
@@ -50,7 +53,7 @@ wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /
 desktop_name=Corvane
 if [ "$private_display" = yes ]; then
   wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d "$desktop_name" /f >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v "$desktop_name" /d 640x480 /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v "$desktop_name" /d 1280x1024 /f >/dev/null 2>&1
 fi
 
 echo "Running: corvane.exe $argument"
