@@ -12,7 +12,7 @@ need_root() {
 
 packages="cmake g++ clang libclang-rt-14-dev libgtest-dev g++-mingw-w64-i686
   binutils-mingw-w64-i686 wine wine32:i386 wine64 xvfb xdotool x11-utils
-  imagemagick python3 python3-pefile"
+  imagemagick python3 python3-pefile openssl osslsigncode"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||
