@@ -7,7 +7,7 @@ configure_file(${CMAKE_SOURCE_DIR}/res/version.h.in ${CORVANE_ICON_DIR}/version.
 # The manifest is embedded without its comments and the blanks between its
 # elements: a file block less.
 set(manifest ${CMAKE_SOURCE_DIR}/res/corvane.manifest)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${manifest})
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${manifest} ${CMAKE_SOURCE_DIR}/LICENSE)
 file(READ ${manifest} text)
 string(REGEX REPLACE "<!--([^-]|-[^-])*-->" "" text "${text}")
 string(REGEX REPLACE ">[ \t\r\n]+<" "><" text "${text}")
