@@ -2,12 +2,14 @@
 # checks the built image, and the benchmark's do-nothing twin. The .ico
 # files and version.h are generated into the build tree.
 set(CORVANE_ICON_DIR ${CMAKE_BINARY_DIR}/res)
-file(STRINGS ${CMAKE_SOURCE_DIR}/LICENSE CORVANE_COPYRIGHT REGEX "^Copyright " LIMIT_COUNT 1)
+# The version resource quotes the licence's copyright line.
+set(license ${CMAKE_SOURCE_DIR}/LICENSE)
+set(manifest ${CMAKE_SOURCE_DIR}/res/corvane.manifest)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${license} ${manifest})
+file(STRINGS ${license} CORVANE_COPYRIGHT REGEX "^Copyright " LIMIT_COUNT 1)
 configure_file(${CMAKE_SOURCE_DIR}/res/version.h.in ${CORVANE_ICON_DIR}/version.h @ONLY)
 # The manifest is embedded without its comments and the blanks between its
 # elements: a file block less.
-set(manifest ${CMAKE_SOURCE_DIR}/res/corvane.manifest)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${manifest} ${CMAKE_SOURCE_DIR}/LICENSE)
 file(READ ${manifest} text)
 string(REGEX REPLACE "<!--([^-]|-[^-])*-->" "" text "${text}")
 string(REGEX REPLACE ">[ \t\r\n]+<" "><" text "${text}")
