@@ -74,11 +74,10 @@ class CopyTest(unittest.TestCase):
             cls.original = f.read()
         cls.expected = [behaviour(r) for r in wine.run_many(EXE, COMMAND_LINES)]
 
-    def copy(self, name):
+    def image_path(self, name):
         # Each copy keeps the file name, so that the runs can be compared.
         path = os.path.join(self.folder, name, "corvane.exe")
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        shutil.copyfile(EXE, path)
         return path
 
     def assert_behaves_as_original(self, image):
@@ -87,7 +86,8 @@ class CopyTest(unittest.TestCase):
                 self.assertEqual(behaviour(result), self.expected[index])
 
     def test_resource_update_keeps_the_program_working(self):
-        edited = self.copy("edited")
+        edited = self.image_path("edited")
+        shutil.copyfile(EXE, edited)
         self.assertEqual(client("add", windows_path(edited)), ["added"])
         pe = pefile.PE(edited)
         imports = sum(len(d.imports) for d in pe.DIRECTORY_ENTRY_IMPORT)
@@ -101,8 +101,7 @@ class CopyTest(unittest.TestCase):
         folder = os.path.join(self.folder, "signing")
         os.makedirs(folder, exist_ok=True)
         key, certificate = os.path.join(folder, "key.pem"), os.path.join(folder, "cert.pem")
-        signed, unsigned = self.copy("signed"), os.path.join(folder, "unsigned.exe")
-        os.remove(signed)
+        signed, unsigned = self.image_path("signed"), os.path.join(folder, "unsigned.exe")
         # A throw-away self-signed code-signing certificate.
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
                         "-subj", "/CN=Corvane test signer", "-keyout", key, "-out", certificate,

@@ -47,7 +47,6 @@ REL_BASED_ABSOLUTE = 0
 REL_BASED_HIGHLOW = 3
 RT_ICON = 3
 RT_GROUP_ICON = 14
-RT_VERSION = 16
 RT_MANIFEST = 24
 LANG_US_ENGLISH = 0x0409
 LANG_NEUTRAL = 0
@@ -211,7 +210,7 @@ class SectionTest(ImageTestCase):
                     self.assertFalse(start <= directory.VirtualAddress < end)
         resources = directories[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]]
         self.assertEqual((resources.VirtualAddress, resources.Size), (start, rsrc.Misc_VirtualSize))
-        self.assertEqual(rsrc.Misc_VirtualSize, rsrc.SizeOfRawData - (-rsrc.Misc_VirtualSize % FILE_BLOCK),
+        self.assertEqual(rsrc.SizeOfRawData, -(-rsrc.Misc_VirtualSize // FILE_BLOCK) * FILE_BLOCK,
                          "nothing of the section is left to the loader to fill")
         for type_entry in self.pe.DIRECTORY_ENTRY_RESOURCE.entries:
             for name_entry in type_entry.directory.entries:
