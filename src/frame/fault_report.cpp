@@ -9,6 +9,7 @@
 FaultRecord PendingFaults[kPendingFaultCapacity];
 uint8_t PendingFaultCount;
 uint32_t ErrorPathStackTop;
+uint32_t StartupExceptionChain;
 
 namespace {
 
@@ -27,6 +28,9 @@ constexpr uint32_t kStatusIntegerDivideByZero = 0xC0000094;
 constexpr uint32_t kStatusIntegerOverflow = 0xC0000095;
 constexpr uint32_t kStatusPrivilegedInstruction = 0xC0000096;
 constexpr uint32_t kStatusStackOverflow = 0xC00000FD;
+
+// EFLAGS.DF: string instructions step downwards while it is set.
+constexpr uint32_t kDirectionFlag = 0x400;
 
 constexpr uint8_t kKeepFpu = 0;
 constexpr uint8_t kResetFpu = 1;
@@ -113,6 +117,9 @@ int32_t FilterFault(PlatformExceptionPointers *pointers,
   // still names the fault's frame, so the back-trace is unchanged, and
   // nothing returns into the frames below.
   if (ErrorPathStackTop != 0) context->Esp = ErrorPathStackTop;
+  // The fault may have come inside code that set the direction flag; the
+  // error path's string operations count on it being clear.
+  context->EFlags &= ~kDirectionFlag;
   record->ExceptionCode = 0;
   return kExceptionContinueExecution;
 }

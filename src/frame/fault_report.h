@@ -38,6 +38,9 @@ extern uint8_t PendingFaultCount;
 // Top of the stack area that start-up keeps free for the error path; 0
 // until start-up has set it aside.
 extern uint32_t ErrorPathStackTop;
+// The head of the thread's exception-registration chain at start-up, which
+// the resume routine puts back.
+extern uint32_t StartupExceptionChain;
 
 // The running thread's stack: its lowest committed address and the address
 // just above it, from the thread information block.

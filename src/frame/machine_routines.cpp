@@ -2,8 +2,10 @@
 // reads the stack-segment register, resets the x87 unit, sets stack aside
 // below its own frame and calls the main sequence with EBP cleared so that
 // the saved-frame chain ends there; the resume routine is never called but
-// entered by a changed thread context, with EBP still the fault's frame;
-// the stack bounds are read through the FS segment.
+// entered by a changed thread context, with EBP still the fault's frame,
+// and must put back the exception-registration chain head before anything
+// else runs; the chain head and the stack bounds are read through the FS
+// segment.
 //
 // A file-scope asm block rather than a .S file, so that it builds with the
 // same compiler and options as the rest of the image.
@@ -12,6 +14,7 @@
 // arguments) for __stdcall.
 
 asm(R"(
+        .set kFsExceptionChain, 0
         .set kFsStackBase, 4
         .set kFsStackLimit, 8
         .set kPageSize, 4096
@@ -28,6 +31,8 @@ asm(R"(
         .globl  _ProcessEntry@0
 _ProcessEntry@0:
         movb    $0, _ConsoleFlag
+        movl    %fs:kFsExceptionChain, %eax
+        movl    %eax, _StartupExceptionChain
         pushl   $_FaultFilter@4
         call    *__imp__SetUnhandledExceptionFilter@4
         movw    %ss, %ax
@@ -50,6 +55,12 @@ _ProcessEntry@0:
 # extern "C" [[noreturn]] void ResumeIntoErrorPath();
         .globl  _ResumeIntoErrorPath
 _ResumeIntoErrorPath:
+        # The fault may have come inside code that registered exception
+        # records; their frames are abandoned now, so an exception during
+        # the report must not be offered to them. The filter cannot do this:
+        # the dispatcher sets the head again after the filter returns.
+        movl    _StartupExceptionChain, %eax
+        movl    %eax, %fs:kFsExceptionChain
         movzbl  _PendingFaultCount, %eax
         testl   %eax, %eax
         jz      1f

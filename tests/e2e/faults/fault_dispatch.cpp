@@ -37,8 +37,10 @@ namespace {
 
 typedef int32_t(__stdcall *MessageBoxRoutine)(PlatformHandle, const char *,
                                                const char *, uint32_t);
-// The import address table slot through which the frame calls MessageBoxA.
+typedef uint32_t(__stdcall *GetFileTypeRoutine)(PlatformHandle);
+// The import address table slots through which the frame calls these.
 extern "C" MessageBoxRoutine ImportedMessageBoxA asm("__imp__MessageBoxA@16");
+extern "C" GetFileTypeRoutine ImportedGetFileType asm("__imp__GetFileType@4");
 
 // The slot shares its page with code.
 constexpr uint32_t kPageExecuteReadWrite = 0x40;
@@ -47,6 +49,8 @@ constexpr int32_t kDeepRecursion = 300;
 // Above every stack and not mapped: read through, it would fault again.
 constexpr uint32_t kFarLink = 0x7FFF0000;
 constexpr uint32_t kErrorPathStackBytes = 64 * 4096;
+constexpr uint32_t kDirectionFlag = 0x400;
+constexpr int32_t kExceptionContinueSearchDisposition = 1;
 
 constexpr uint32_t kStatusAccessViolation = 0xC0000005;
 constexpr uint32_t kStatusIllegalInstruction = 0xC000001D;
@@ -58,11 +62,28 @@ constexpr uint32_t kStatusIntegerOverflow = 0xC0000095;
 constexpr uint32_t kStatusPrivilegedInstruction = 0xC0000096;
 constexpr uint32_t kStatusStackOverflow = 0xC00000FD;
 
+// EXCEPTION_REGISTRATION_RECORD: one link of the chain that fs:[0] heads.
+struct ExceptionRegistration {
+  uint32_t Next;
+  int32_t(__cdecl *Handler)(void *, void *, void *, void *);
+};
+
 MessageBoxRoutine RealMessageBoxA;
+GetFileTypeRoutine RealGetFileType;
+// The chain head when the dispatch began, which is still the start-up one;
+// the record registered before the fault; how often its handler was called.
+uint32_t DispatchExceptionChain;
+uint32_t RegisteredRecord;
+uint32_t HandlerCalls;
+// EFLAGS in the faulting context, and at the error path's first platform
+// call (the report's GetFileType), before any system code can change them.
+uint32_t FaultFlags;
+uint32_t ErrorPathFlags;
+bool ErrorPathFlagsSeen;
 // The code x86 hardware reports for the fault about to be raised; 0 once
 // it has been handed on.
 uint32_t ArchitecturalCode;
-char ProbeText[64];
+char ProbeText[128];
 
 bool Is(const char *a, const char *b) {
   while (*a != 0 && *a == *b) ++a, ++b;
@@ -80,12 +101,18 @@ char *PutHex(char *out, uint32_t value, int digits) {
   return out;
 }
 
-void ReplaceMessageBox(MessageBoxRoutine replacement) {
+// Puts `replacement` in an import address table slot; returns what was there.
+template <typename Routine>
+Routine ReplaceImport(Routine &slot, Routine replacement) {
   uint32_t old;
-  VirtualProtect(&ImportedMessageBoxA, sizeof ImportedMessageBoxA,
-                 kPageExecuteReadWrite, &old);
-  RealMessageBoxA = ImportedMessageBoxA;
-  ImportedMessageBoxA = replacement;
+  VirtualProtect(&slot, sizeof slot, kPageExecuteReadWrite, &old);
+  Routine real = slot;
+  slot = replacement;
+  return real;
+}
+
+void ReplaceMessageBox(MessageBoxRoutine replacement) {
+  RealMessageBoxA = ReplaceImport(ImportedMessageBoxA, replacement);
 }
 
 // The codes Wine makes up for a fault whose trap number it does not get.
@@ -96,6 +123,7 @@ bool IsEmulationGuess(uint32_t code) {
 
 int32_t __stdcall RestoreArchitecturalCode(PlatformExceptionPointers *pointers) {
   uint32_t &code = pointers->ExceptionRecord->ExceptionCode;
+  FaultFlags = pointers->ContextRecord->EFlags;
   if (ArchitecturalCode != 0 && code != ArchitecturalCode &&
       IsEmulationGuess(code))
     code = ArchitecturalCode;
@@ -120,6 +148,44 @@ int32_t __stdcall MessageBoxProbingFpu(PlatformHandle owner, const char *text,
   out = PutHex(out, control, 4);
   out = PutText(out, " status ");
   *PutHex(out, status, 4) = 0;
+  ShowProbe();
+  return result;
+}
+
+uint32_t ExceptionChain() {
+  uint32_t head;
+  asm volatile("movl %%fs:0, %0" : "=r"(head));
+  return head;
+}
+
+uint32_t __stdcall GetFileTypeProbingFlags(PlatformHandle handle) {
+  uint32_t flags;
+  asm volatile("pushfl\n\tpopl %0" : "=r"(flags));
+  if (!ErrorPathFlagsSeen) ErrorPathFlags = flags;
+  ErrorPathFlagsSeen = true;
+  return RealGetFileType(handle);
+}
+
+// Records the exception-registration chain head the error path runs with,
+// and the direction flag at the fault and in the error path.
+int32_t __stdcall MessageBoxProbingThreadState(PlatformHandle owner,
+                                               const char *text,
+                                               const char *caption,
+                                               uint32_t style) {
+  uint32_t head = ExceptionChain();
+  int32_t result = RealMessageBoxA(owner, text, caption, style);
+  char *out = PutText(ProbeText, "chain ");
+  out = PutHex(out, head, 8);
+  out = PutText(out, " start-up ");
+  out = PutHex(out, DispatchExceptionChain, 8);
+  out = PutText(out, " record ");
+  out = PutHex(out, RegisteredRecord, 8);
+  out = PutText(out, " calls ");
+  out = PutHex(out, HandlerCalls, 2);
+  out = PutText(out, " direction ");
+  out = PutHex(out, (FaultFlags & kDirectionFlag) != 0, 1);
+  out = PutText(out, " then ");
+  *PutHex(out, (ErrorPathFlags & kDirectionFlag) != 0, 1) = 0;
   ShowProbe();
   return result;
 }
@@ -214,6 +280,25 @@ __attribute__((noinline)) int32_t Recurse(int32_t depth) {
   return RecurseAgain(depth - 1) + 1;
 }
 
+// Passes every exception on, as a system routine's handler does with one
+// that is not its own.
+int32_t __cdecl PassOn(void *, void *, void *, void *) {
+  ++HandlerCalls;
+  return kExceptionContinueSearchDisposition;
+}
+
+// Faults inside a frame that has registered its own exception record, as
+// system code does, optionally with the direction flag set. Windows would
+// not call a handler inside an image marked NO_SEH, as this one is; Wine
+// does not check, and system code's handlers live in system DLLs anyway.
+__attribute__((noinline)) void FaultInRegisteredFrame(bool setDirection) {
+  ExceptionRegistration record = {ExceptionChain(), PassOn};
+  RegisteredRecord = reinterpret_cast<uint32_t>(&record);
+  asm volatile("movl %0, %%fs:0" ::"r"(&record) : "memory");
+  if (setDirection) asm volatile("std");
+  asm volatile("movl $0, 0" ::: "memory");
+}
+
 // Overwrites this frame's link to its caller, then faults.
 __attribute__((noinline)) void CorruptChain(uint32_t link) {
   uint32_t *frame = static_cast<uint32_t *>(__builtin_frame_address(0));
@@ -270,6 +355,13 @@ uint16_t RunDispatch() {
     CorruptChain(Is(mode, "corrupt-far") ? kFarLink : frame + 2);
   }
   if (Is(mode, "storage")) AllocateStorage(0x7FFFFFFF);
+  if (Is(mode, "registered") || Is(mode, "registered-std")) {
+    Expect(kStatusAccessViolation);
+    ReplaceMessageBox(MessageBoxProbingThreadState);
+    RealGetFileType = ReplaceImport(ImportedGetFileType, GetFileTypeProbingFlags);
+    DispatchExceptionChain = ExceptionChain();
+    FaultInRegisteredFrame(Is(mode, "registered-std"));
+  }
   if (Is(mode, "report-fault")) {
     Expect(kStatusIntegerDivideByZero);
     ReplaceMessageBox(MessageBoxFaulting);
