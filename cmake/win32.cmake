@@ -3,7 +3,9 @@
 # alignment, and nothing here needs more. Zero-initialised data goes to .bss
 # (no -fdata-sections: MinGW would give each such variable a .data section
 # full of zeros). The sections keep the toolchain's usual layout, so that
-# resource editors and signing tools can rewrite the image.
+# resource editors and signing tools can rewrite the image. --no-seh: no
+# code here registers an exception handler (faults reach the top-level
+# filter), and the flag says so to the loader and to binary checkers.
 set(CORVANE_COMPILE_OPTIONS
   -Oz -mpreferred-stack-boundary=2
   -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
@@ -14,7 +16,8 @@ set(CORVANE_LINK_OPTIONS
   -nostdlib -nostartfiles -s
   -Wl,-e,_ProcessEntry@0 -Wl,--subsystem,windows:4.0
   -Wl,--stack,0x2000000 -Wl,--gc-sections
-  -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware -Wl,--no-insert-timestamp)
+  -Wl,--dynamicbase -Wl,--nxcompat -Wl,--no-seh -Wl,--tsaware
+  -Wl,--no-insert-timestamp)
 set(CORVANE_LINK_LIBRARIES kernel32 user32 advapi32 gcc)
 
 function(corvane_executable name)

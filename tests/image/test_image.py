@@ -35,6 +35,7 @@ IMAGE_FILE_RELOCS_STRIPPED = 0x0001
 IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
 DLLCHARACTERISTICS_DYNAMIC_BASE = 0x0040
 DLLCHARACTERISTICS_NX_COMPAT = 0x0100
+DLLCHARACTERISTICS_NO_SEH = 0x0400
 DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE = 0x8000
 SCN_CNT_CODE = 0x00000020
 SCN_CNT_INITIALIZED_DATA = 0x00000040
@@ -239,6 +240,7 @@ class HardeningTest(ImageTestCase):
         flags = self.pe.OPTIONAL_HEADER.DllCharacteristics
         self.assertTrue(flags & DLLCHARACTERISTICS_DYNAMIC_BASE, "DYNAMICBASE not set")
         self.assertTrue(flags & DLLCHARACTERISTICS_NX_COMPAT, "NXCOMPAT not set")
+        self.assertTrue(flags & DLLCHARACTERISTICS_NO_SEH, "NO_SEH not set")
         self.assertTrue(flags & DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE, "TSAWARE not set")
 
     def test_relocation_table_covers_absolute_addresses(self):
