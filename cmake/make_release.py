@@ -1,13 +1,16 @@
 #!/usr/bin/python3
 """Makes the download: corvane-VERSION-win32.zip with corvane.exe,
-LICENSE.txt, README.txt and SHA256SUMS.txt.
+LICENSE.txt, README.txt, corvane-task.xml and SHA256SUMS.txt.
 
     make_release.py --version V --exe corvane.exe --readme README.md
-                    --license LICENSE --date YYYY-MM-DD --out ZIP
+                    --license LICENSE --task corvane-task.xml
+                    --date YYYY-MM-DD --out ZIP
 
 README.txt is made from the parts of README.md between the markers
 "<!-- download -->" and "<!-- end download -->", turned into plain ASCII
-text with CRLF line ends for Notepad. The zip is the same bytes on every
+text with CRLF line ends for Notepad. The task definition is written as
+Task Scheduler writes its own exports: UTF-16 with a byte-order mark, an
+XML declaration that says so, and CRLF. The zip is the same bytes on every
 build: fixed member order, one fixed date, fixed attributes, no paths.
 """
 
@@ -22,7 +25,9 @@ import zipfile
 
 BEGIN = "<!-- download -->"
 END = "<!-- end download -->"
-MEMBERS = ("corvane.exe", "LICENSE.txt", "README.txt", "SHA256SUMS.txt")
+MEMBERS = ("corvane.exe", "LICENSE.txt", "README.txt", "corvane-task.xml", "SHA256SUMS.txt")
+XML_DECLARATION = '<?xml version="1.0" encoding="UTF-16"?>\n'
+UTF16_BOM = b"\xff\xfe"
 # What a DOS-era viewer cannot show, spelt the plain way.
 ASCII_FOR = {"\u2013": "-", "\u2014": "-", "\u2018": "'", "\u2019": "'",
              "\u201c": '"', "\u201d": '"', "\u00d7": "x", "\u2026": "...",
@@ -99,6 +104,12 @@ def crlf(text):
     return text.replace("\r\n", "\n").replace("\n", "\r\n").encode("ascii")
 
 
+def task_definition(text):
+    if not text.isascii() or text.startswith("<?xml"):
+        sys.exit("make_release: the task definition must be ASCII, without a declaration")
+    return UTF16_BOM + (XML_DECLARATION + text).replace("\n", "\r\n").encode("utf-16-le")
+
+
 def member(name, date):
     info = zipfile.ZipInfo(name, date_time=date)
     info.create_system = CREATED_ON_DOS
@@ -109,7 +120,7 @@ def member(name, date):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    for option in ("--version", "--exe", "--readme", "--license", "--date", "--out"):
+    for option in ("--version", "--exe", "--readme", "--license", "--task", "--date", "--out"):
         parser.add_argument(option, required=True)
     args = parser.parse_args()
     date = tuple(int(n) for n in args.date.split("-")) + (0, 0, 0)
@@ -120,7 +131,10 @@ def main():
         readme = crlf(plain_text(f.read(), args.version))
     with open(args.license, encoding="utf-8") as f:
         licence = crlf(f.read())
-    contents = {"corvane.exe": exe, "LICENSE.txt": licence, "README.txt": readme}
+    with open(args.task, encoding="ascii", newline="\n") as f:
+        task = task_definition(f.read())
+    contents = {"corvane.exe": exe, "LICENSE.txt": licence, "README.txt": readme,
+                "corvane-task.xml": task}
     sums = "".join("%s  %s\n" % (hashlib.sha256(contents[n]).hexdigest(), n)
                    for n in MEMBERS if n in contents)
     contents["SHA256SUMS.txt"] = crlf(sums)

@@ -1,7 +1,9 @@
-"""corvane.exe as Windows tools meet it: a resource editor, a code signer,
-an inventory tool reading the version, and the loader reading the manifest.
+"""The download as Windows tools meet it: a resource editor, a code signer,
+an inventory tool reading the version, the loader reading the manifest, and
+Task Scheduler registering the shipped task.
 
     python3 test_clients.py --exe build/win32/corvane.exe --client resource_client.exe
+        --task-client task_client.exe --zip corvane-V-win32.zip
         --version 1.0.0 --license LICENSE [--launcher ...]
 
 Copies edited by the resource-update API or signed with a throw-away
@@ -14,14 +16,17 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import unittest
+import zipfile
+from xml.etree import ElementTree
 
 import pefile
 
 import model
 from winetest import WineSession, run_tests, windows_path
 
-EXE = CLIENT = VERSION = COPYRIGHT = None
+EXE = CLIENT = TASK_CLIENT = ZIP = VERSION = COPYRIGHT = None
 wine = None
 
 RT_RCDATA = 10
@@ -33,6 +38,12 @@ COMMAND_LINES = [b"Corvane ?", b"Corvane /h", b"Corvane 0", b"Corvane 1", b"Corv
 LANG_US_ENGLISH, CODEPAGE_UNICODE = 0x409, 0x4B0
 VOS_NT_WINDOWS32, VFT_APP = 0x40004, 1
 INSTALLER_WORDS = ("install", "setup", "update", "patch")
+TASK_MEMBER, TASK_NAME = "corvane-task.xml", "Corvane"
+TASK_NAMESPACE = {"t": "http://schemas.microsoft.com/windows/2004/02/mit/task"}
+INTERACTIVE_SID = "S-1-5-4"
+INSTALLED_AT = r"C:\Tools\corvane.exe"
+HARMLESS_ARGUMENT = "0"  # lock
+E_NOTIMPL = "error 80004001"
 
 
 def client(*args):
@@ -122,6 +133,55 @@ class CopyTest(unittest.TestCase):
         self.assert_behaves_as_original(signed)
 
 
+def wine_command(args):
+    """Runs a Windows program to its end; returns its exit code and output
+    lines. Files, not pipes: the task service Wine starts in the background
+    inherits the handles and would hold a pipe open."""
+    with tempfile.TemporaryFile() as out:
+        result = subprocess.run(["wine"] + args, env=wine.env, stdout=out,
+                                stderr=subprocess.DEVNULL, timeout=120)
+        out.seek(0)
+        return result.returncode, out.read().decode("ascii", "replace").splitlines()
+
+
+class TaskDefinitionTest(unittest.TestCase):
+    def test_shipped_task_registers_and_reads_back(self):
+        with zipfile.ZipFile(ZIP) as archive:
+            data = archive.read(TASK_MEMBER)
+        self.assertTrue(data.startswith(b"\xff\xfe"), "UTF-16 with a byte-order mark")
+        path = os.path.join(wine.directory, TASK_MEMBER)
+        with open(path, "wb") as f:
+            f.write(data)
+        status, out = wine_command(["schtasks", "/create", "/xml", windows_path(path),
+                                    "/tn", TASK_NAME])
+        self.assertEqual(status, 0, out)
+        status, out = wine_command([TASK_CLIENT, TASK_NAME])
+        read = dict(line.split(" ", 1) for line in out)
+        self.assertEqual(status, 0, out)
+        settings = {"registered": "1", "settings.disallow-start-on-batteries": "0",
+                    "settings.stop-going-on-batteries": "0", "settings.time-limit": "PT5M",
+                    "settings.start-on-demand": "-1", "settings.enabled": "-1"}
+        self.assertEqual({k: read.get(k) for k in settings}, settings)
+        # Wine 8 drops the principal and the action as it reads a task (its
+        # parser skips GroupId, RunLevel and Exec) and answers E_NOTIMPL for
+        # them and for the counts; where it answers, it must read the file.
+        rest = {"principal.group": INTERACTIVE_SID, "principal.runlevel": "0",  # LUA
+                "triggers": "0", "actions": "1", "action.type": "0",  # exec
+                "action.path": INSTALLED_AT, "action.arguments": HARMLESS_ARGUMENT}
+        for key, value in rest.items():
+            with self.subTest(key=key):
+                self.assertIn(read.get(key, E_NOTIMPL), (value, E_NOTIMPL))
+        # What Wine cannot read back, read from the file itself.
+        task = ElementTree.fromstring(data)
+        principal = task.find("t:Principals/t:Principal", TASK_NAMESPACE)
+        self.assertEqual([(e.tag.split("}")[1], e.text) for e in principal],
+                         [("GroupId", INTERACTIVE_SID), ("RunLevel", "LeastPrivilege")])
+        self.assertIsNone(task.find("t:Triggers", TASK_NAMESPACE))
+        exec_action = task.find("t:Actions/t:Exec", TASK_NAMESPACE)
+        self.assertEqual([(e.tag.split("}")[1], e.text) for e in exec_action],
+                         [("Command", INSTALLED_AT), ("Arguments", HARMLESS_ARGUMENT)])
+
+
 class VersionTest(unittest.TestCase):
     def test_strings_through_the_version_api(self):
         info = version_info(EXE)
@@ -167,15 +227,18 @@ class ManifestTest(unittest.TestCase):
 
 
 def main():
-    global EXE, CLIENT, VERSION, COPYRIGHT, wine
+    global EXE, CLIENT, TASK_CLIENT, ZIP, VERSION, COPYRIGHT, wine
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--client", required=True)
+    parser.add_argument("--task-client", required=True)
+    parser.add_argument("--zip", required=True)
     parser.add_argument("--version", required=True)
     parser.add_argument("--license", required=True)
     parser.add_argument("--launcher")
     options, rest = parser.parse_known_args()
     EXE, CLIENT, VERSION = os.path.abspath(options.exe), options.client, options.version
+    TASK_CLIENT, ZIP = options.task_client, options.zip
     with open(options.license, encoding="ascii") as f:
         COPYRIGHT = next(l.strip() for l in f if l.startswith("Copyright "))
     with WineSession("clients", launcher=options.launcher) as session:

@@ -416,7 +416,7 @@ class SizeTest(ImageTestCase):
 
 
 class ReleaseZipTest(ImageTestCase):
-    MEMBERS = ["corvane.exe", "LICENSE.txt", "README.txt", "SHA256SUMS.txt"]
+    MEMBERS = ["corvane.exe", "LICENSE.txt", "README.txt", "corvane-task.xml", "SHA256SUMS.txt"]
     TEXTS = ["LICENSE.txt", "README.txt", "SHA256SUMS.txt"]
 
     @classmethod
@@ -426,7 +426,7 @@ class ReleaseZipTest(ImageTestCase):
             cls.names = archive.namelist()
             cls.files = {name: archive.read(name) for name in cls.names}
 
-    def test_one_zip_with_the_four_members(self):
+    def test_one_zip_with_the_five_members(self):
         folder = os.path.dirname(os.path.abspath(ARGS.zip))
         self.assertEqual(glob.glob(os.path.join(folder, "*.zip")), [os.path.abspath(ARGS.zip)])
         self.assertRegex(os.path.basename(ARGS.zip), r"^corvane-\d+\.\d+\.\d+-win32\.zip$")
