@@ -8,9 +8,9 @@ LICENSE.txt, README.txt, corvane-task.xml and SHA256SUMS.txt.
 
 README.txt is made from the parts of README.md between the markers
 "<!-- download -->" and "<!-- end download -->", turned into plain ASCII
-text with CRLF line ends for Notepad. The task definition is written as
-Task Scheduler writes its own exports: UTF-16 with a byte-order mark, an
-XML declaration that says so, and CRLF. The zip is the same bytes on every
+text with CRLF line ends for Notepad. The task definition is written in
+UTF-16 with a byte-order mark, an XML declaration that says so, and CRLF:
+no encoding is documented for task files, so this one states its own twice. The zip is the same bytes on every
 build: fixed member order, one fixed date, fixed attributes, no paths.
 """
 
