@@ -46,14 +46,23 @@ HARMLESS_ARGUMENT = "0"  # lock
 E_NOTIMPL = "error 80004001"
 
 
+def wine_command(args):
+    """Runs a Windows program to its end; returns its exit code and output
+    lines. Files, not pipes: the task service Wine starts in the background
+    inherits the handles and would hold a pipe open."""
+    with tempfile.TemporaryFile() as out:
+        result = subprocess.run(["wine"] + args, env=wine.env, stdout=out,
+                                stderr=subprocess.DEVNULL, timeout=120)
+        out.seek(0)
+        return result.returncode, out.read().decode("ascii", "replace").splitlines()
+
+
 def client(*args):
     """Runs the resource client; returns its output lines."""
-    result = subprocess.run(["wine", CLIENT] + list(args), env=wine.env, capture_output=True,
-                            timeout=120)
-    out = result.stdout.decode("ascii", "replace")
-    if result.returncode != 0:
+    status, out = wine_command([CLIENT] + list(args))
+    if status != 0:
         raise AssertionError("resource_client %s failed: %s" % (" ".join(args), out))
-    return out.splitlines()
+    return out
 
 
 def version_info(image):
@@ -133,17 +142,6 @@ class CopyTest(unittest.TestCase):
         self.assert_behaves_as_original(signed)
 
 
-def wine_command(args):
-    """Runs a Windows program to its end; returns its exit code and output
-    lines. Files, not pipes: the task service Wine starts in the background
-    inherits the handles and would hold a pipe open."""
-    with tempfile.TemporaryFile() as out:
-        result = subprocess.run(["wine"] + args, env=wine.env, stdout=out,
-                                stderr=subprocess.DEVNULL, timeout=120)
-        out.seek(0)
-        return result.returncode, out.read().decode("ascii", "replace").splitlines()
-
-
 class TaskDefinitionTest(unittest.TestCase):
     def test_shipped_task_registers_and_reads_back(self):
         with zipfile.ZipFile(ZIP) as archive:
@@ -173,12 +171,14 @@ class TaskDefinitionTest(unittest.TestCase):
                 self.assertIn(read.get(key, E_NOTIMPL), (value, E_NOTIMPL))
         # What Wine cannot read back, read from the file itself.
         task = ElementTree.fromstring(data)
-        principal = task.find("t:Principals/t:Principal", TASK_NAMESPACE)
-        self.assertEqual([(e.tag.split("}")[1], e.text) for e in principal],
+
+        def children(path):
+            return [(e.tag.split("}")[1], e.text) for e in task.find(path, TASK_NAMESPACE)]
+
+        self.assertEqual(children("t:Principals/t:Principal"),
                          [("GroupId", INTERACTIVE_SID), ("RunLevel", "LeastPrivilege")])
         self.assertIsNone(task.find("t:Triggers", TASK_NAMESPACE))
-        exec_action = task.find("t:Actions/t:Exec", TASK_NAMESPACE)
-        self.assertEqual([(e.tag.split("}")[1], e.text) for e in exec_action],
+        self.assertEqual(children("t:Actions/t:Exec"),
                          [("Command", INSTALLED_AT), ("Arguments", HARMLESS_ARGUMENT)])
 
 

@@ -32,7 +32,7 @@ static void PrintPrincipal(ITaskDefinition *definition) {
   BSTR text = NULL;
   TASK_RUNLEVEL_TYPE level = 0;
   hr = IPrincipal_get_GroupId(principal, &text);
-  PrintText("principal.group", hr, hr == S_OK ? text : NULL);
+  PrintText("principal.group", hr, text);
   hr = IPrincipal_get_RunLevel(principal, &level);
   PrintNumber("principal.runlevel", hr, level);
   IPrincipal_Release(principal);
@@ -52,7 +52,7 @@ static void PrintSettings(ITaskDefinition *definition) {
   hr = ITaskSettings_get_StopIfGoingOnBatteries(settings, &flag);
   PrintNumber("settings.stop-going-on-batteries", hr, flag);
   hr = ITaskSettings_get_ExecutionTimeLimit(settings, &text);
-  PrintText("settings.time-limit", hr, hr == S_OK ? text : NULL);
+  PrintText("settings.time-limit", hr, text);
   hr = ITaskSettings_get_AllowDemandStart(settings, &flag);
   PrintNumber("settings.start-on-demand", hr, flag);
   hr = ITaskSettings_get_Enabled(settings, &flag);
@@ -84,10 +84,10 @@ static void PrintActions(ITaskDefinition *definition) {
     PrintNumber("action.type", hr, type);
     if (SUCCEEDED(IAction_QueryInterface(action, &IID_IExecAction, (void **)&exec))) {
       hr = IExecAction_get_Path(exec, &text);
-      PrintText("action.path", hr, hr == S_OK ? text : NULL);
-      text = NULL;
+      PrintText("action.path", hr, text);
+      text = NULL; /* freed */
       hr = IExecAction_get_Arguments(exec, &text);
-      PrintText("action.arguments", hr, hr == S_OK ? text : NULL);
+      PrintText("action.arguments", hr, text);
       IExecAction_Release(exec);
     }
     IAction_Release(action);
