@@ -21,7 +21,7 @@ cmake --build --preset win32 --target corvane >/dev/null
 run_dir="$PWD/build/run"
 rm -rf "$run_dir"
 mkdir -p "$run_dir/prefix"
-export WINEPREFIX="$run_dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$run_dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 xvfb_pid=""
 cleanup() {
   wineserver -k 2>/dev/null || true

@@ -205,8 +205,11 @@ def session_environment(prefix):
     env = dict(os.environ)
     # A fixed locale gives a fixed ANSI code page (1252), through which
     # CreateProcessA and GetCommandLineA pass the command line bytes.
+    # Each new session starts winemenubuilder in the background, which writes
+    # menu entries into the host's home; one still starting when the session
+    # is ended waits forever for a server that is gone.
     env.update(WINEPREFIX=prefix, WINEDEBUG="-all", LC_ALL="en_US.UTF-8",
-               WINEDLLOVERRIDES="mscoree,mshtml=")
+               WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
     env.pop("WINELOADER", None)
     env.pop(TEMPLATE_VARIABLE, None)
     return env
