@@ -10,8 +10,9 @@ README.txt is made from the parts of README.md between the markers
 "<!-- download -->" and "<!-- end download -->", turned into plain ASCII
 text with CRLF line ends for Notepad. The task definition is written in
 UTF-16 with a byte-order mark, an XML declaration that says so, and CRLF:
-no encoding is documented for task files, so this one states its own twice. The zip is the same bytes on every
-build: fixed member order, one fixed date, fixed attributes, no paths.
+no encoding is documented for task files, so this one states its own
+twice. The zip is the same bytes on every build: fixed member order, one
+fixed date, fixed attributes, no paths.
 """
 
 import argparse
@@ -100,14 +101,14 @@ def plain_text(markdown, version):
     return text
 
 
-def crlf(text):
-    return text.replace("\r\n", "\n").replace("\n", "\r\n").encode("ascii")
+def crlf(text, encoding="ascii"):
+    return text.replace("\r\n", "\n").replace("\n", "\r\n").encode(encoding)
 
 
 def task_definition(text):
     if not text.isascii() or text.startswith("<?xml"):
         sys.exit("make_release: the task definition must be ASCII, without a declaration")
-    return UTF16_BOM + (XML_DECLARATION + text).replace("\n", "\r\n").encode("utf-16-le")
+    return UTF16_BOM + crlf(XML_DECLARATION + text, "utf-16-le")
 
 
 def member(name, date):

@@ -16,7 +16,6 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
 import unittest
 import zipfile
 from xml.etree import ElementTree
@@ -24,7 +23,7 @@ from xml.etree import ElementTree
 import pefile
 
 import model
-from winetest import WineSession, run_tests, windows_path
+from winetest import WineSession, run_tests, run_wine, windows_path
 
 EXE = CLIENT = TASK_CLIENT = ZIP = VERSION = COPYRIGHT = None
 wine = None
@@ -47,14 +46,9 @@ E_NOTIMPL = "error 80004001"
 
 
 def wine_command(args):
-    """Runs a Windows program to its end; returns its exit code and output
-    lines. Files, not pipes: the task service Wine starts in the background
-    inherits the handles and would hold a pipe open."""
-    with tempfile.TemporaryFile() as out:
-        result = subprocess.run(["wine"] + args, env=wine.env, stdout=out,
-                                stderr=subprocess.DEVNULL, timeout=120)
-        out.seek(0)
-        return result.returncode, out.read().decode("ascii", "replace").splitlines()
+    """Runs a Windows program to its end; returns its exit code and output lines."""
+    status, out = run_wine(args, wine.env, 120, keep_stderr=False)
+    return status, out.decode("ascii", "replace").splitlines()
 
 
 def client(*args):

@@ -204,10 +204,10 @@ def parse_relay(stderr, thread_id, exe_name, size):
 def session_environment(prefix):
     env = dict(os.environ)
     # A fixed locale gives a fixed ANSI code page (1252), through which
-    # CreateProcessA and GetCommandLineA pass the command line bytes.
-    # Each new session starts winemenubuilder in the background, which writes
-    # menu entries into the host's home; one still starting when the session
-    # is ended waits forever for a server that is gone.
+    # CreateProcessA and GetCommandLineA pass the command line bytes. No
+    # winemenubuilder: each new session starts it in the background, it
+    # writes menu entries into the host's home, and one still starting when
+    # the session is ended waits forever for a server that is gone.
     env.update(WINEPREFIX=prefix, WINEDEBUG="-all", LC_ALL="en_US.UTF-8",
                WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
     env.pop("WINELOADER", None)
@@ -215,17 +215,22 @@ def session_environment(prefix):
     return env
 
 
-def wine(args, env, timeout):
-    """Runs `wine ARGS` to its end; raises WineError unless it exits with 0."""
+def run_wine(args, env, timeout, keep_stderr=True):
+    """Runs `wine ARGS` to its end; returns its exit code and its output."""
     # Output goes to a file, not a pipe: processes that Wine starts in the
     # background inherit the handles and would hold a pipe open.
     with tempfile.TemporaryFile() as output:
-        result = subprocess.run(["wine"] + args, env=env, timeout=timeout,
-                                stdout=output, stderr=output)
-        if result.returncode != 0:
-            output.seek(0)
-            raise WineError("wine %s failed: %s"
-                            % (args, output.read().decode(errors="replace")[-2000:]))
+        result = subprocess.run(["wine"] + args, env=env, timeout=timeout, stdout=output,
+                                stderr=output if keep_stderr else subprocess.DEVNULL)
+        output.seek(0)
+        return result.returncode, output.read()
+
+
+def wine(args, env, timeout):
+    """Runs `wine ARGS` to its end; raises WineError unless it exits with 0."""
+    status, output = run_wine(args, env, timeout)
+    if status != 0:
+        raise WineError("wine %s failed: %s" % (args, output.decode(errors="replace")[-2000:]))
 
 
 def stop_wineserver(prefix, wait=False):
