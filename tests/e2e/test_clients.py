@@ -148,8 +148,8 @@ class TaskDefinitionTest(unittest.TestCase):
                                     "/tn", TASK_NAME])
         self.assertEqual(status, 0, out)
         status, out = wine_command([TASK_CLIENT, TASK_NAME])
-        read = dict(line.split(" ", 1) for line in out)
         self.assertEqual(status, 0, out)
+        read = dict(line.split(" ", 1) for line in out)
         settings = {"registered": "1", "settings.disallow-start-on-batteries": "0",
                     "settings.stop-going-on-batteries": "0", "settings.time-limit": "PT5M",
                     "settings.start-on-demand": "-1", "settings.enabled": "-1"}
