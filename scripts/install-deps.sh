@@ -12,7 +12,8 @@ need_root() {
 
 packages="cmake g++ clang libclang-rt-14-dev libgtest-dev g++-mingw-w64-i686
   binutils-mingw-w64-i686 wine wine32:i386 wine64 xvfb xdotool x11-utils
-  imagemagick python3 python3-pefile openssl osslsigncode"
+  imagemagick python3 python3-pefile openssl osslsigncode softhsm2
+  libengine-pkcs11-openssl"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||
@@ -24,11 +25,67 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
   missing="$missing update"
 fi
+
+# apt-get update fails when one index cannot be fetched, as from a mirror
+# in the middle of a sync. Once a second try has failed too, the suites
+# whose index failed are left out of this run's installs: a suite read for
+# amd64 but not for i386 would ask for two versions of the libraries that
+# both halves of Wine share.
+apt_options=""
+apt_work=""
+trap '[ -z "$apt_work" ] || rm -rf "$apt_work"' EXIT
+apt_update() {
+  [ -n "$apt_work" ] || apt_work=$(mktemp -d)
+  for attempt in 1 2; do
+    apt-get update -qq 2>"$apt_work/update.log" && { apt_options=""; return; }
+    [ "$attempt" -eq 2 ] || sleep 10
+  done
+  failed=$(sed -n 's|^E: Failed to fetch .*/dists/\([^/]*\)/.*|\1|p' "$apt_work/update.log" | sort -u)
+  if [ -z "$failed" ]; then
+    cat "$apt_work/update.log" >&2
+    echo "install-deps: apt-get update failed" >&2
+    exit 1
+  fi
+  echo "install-deps: the index of$(echo "" $failed) failed to download twice;" \
+    "installing without" $failed >&2
+  rm -rf "$apt_work/parts" && mkdir "$apt_work/parts"
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] || continue
+    awk -v failed=" $(echo $failed) " '
+      BEGIN { RS = "" }
+      {
+        n = split($0, line, "\n"); out = ""; left = 1
+        for (i = 1; i <= n; i++) {
+          if (tolower(line[i]) ~ /^suites:/) {
+            k = split(substr(line[i], 8), suite, /[ \t]+/); kept = ""
+            for (j = 1; j <= k; j++)
+              if (suite[j] != "" && index(failed, " " suite[j] " ") == 0) kept = kept " " suite[j]
+            if (kept == "") left = 0
+            line[i] = "Suites:" kept
+          }
+          out = out line[i] "\n"
+        }
+        if (left) printf "%s\n", out
+      }' "$f" >"$apt_work/parts/$(basename "$f")"
+  done
+  cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+    awk -v failed=" $(echo $failed) " '
+      $1 != "deb" { next }
+      {
+        i = 2
+        if ($i ~ /^\[/) { while (i < NF && $i !~ /\]$/) i++; i++ }
+        if (index(failed, " " $(i + 1) " ") == 0) print
+      }' >"$apt_work/sources.list"
+  apt_options="-o Dir::Etc::SourceList=$apt_work/sources.list -o Dir::Etc::SourceParts=$apt_work/parts"
+}
+apt_install() {
+  DEBIAN_FRONTEND=noninteractive apt-get $apt_options install -y -qq "$@" >/dev/null
+}
+
 if [ -n "$missing" ]; then
   need_root "$missing"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
-    $packages >/dev/null
+  apt_update
+  apt_install $packages
 fi
 
 codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
@@ -106,9 +163,8 @@ if ! /usr/lib/wine/wine --version >/dev/null 2>&1 ||
   need_root "qemu-user-static (i386 emulation)"
   if ! modern_emulator; then
     add_backports
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -t "$codename-backports" \
-      qemu-user-static >/dev/null
+    apt_update
+    apt_install -t "$codename-backports" qemu-user-static
   fi
   [ -f "$misc/register" ] || mount -t binfmt_misc binfmt_misc "$misc"
   # Re-register so the entry holds the emulator installed now (flag F opens it once).
