@@ -10,6 +10,9 @@
 # box. Whatever the desktop's size, Wine wraps a message box's text at the
 # fixed width of its own box template (the same pixels at 640x480 as at
 # 1280x1024), so the two longest help lines wrap in the picture.
+#
+# On the private display every wait is bounded: a box that cannot be found
+# or closed ends that Wine session and Xvfb, and the run fails saying so.
 set -eu
 cd "$(dirname "$0")/.."
 argument="${1-?}"
@@ -22,12 +25,19 @@ run_dir="$PWD/build/run"
 rm -rf "$run_dir"
 mkdir -p "$run_dir/prefix"
 export WINEPREFIX="$run_dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+box_seconds=90  # for the box to appear: a Wine start under an emulator is slow
+close_seconds=30
 xvfb_pid=""
 cleanup() {
   wineserver -k 2>/dev/null || true
   [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
 }
 trap cleanup EXIT
+trap 'exit 130' HUP INT TERM
+fail() {
+  echo "run.sh: $*; ended the Wine session" >&2
+  exit 1
+}
 
 private_display=no
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
@@ -37,13 +47,14 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
   xvfb_pid=$!
   exec 3>&-
   for _ in $(seq 50); do [ -s "$run_dir/display" ] && break; sleep 0.2; done
+  [ -s "$run_dir/display" ] || fail "Xvfb did not start within 10 s"
   export DISPLAY=":$(cat "$run_dir/display")"
 fi
 
 echo "Preparing a fresh Wine prefix in $WINEPREFIX ..."
 # Under a user-mode emulator the first Wine start fails now and then.
 for attempt in 1 2 3; do
-  wineboot -i >/dev/null 2>&1 && break
+  timeout 300 wineboot -i >/dev/null 2>&1 && break
   [ "$attempt" -lt 3 ] || { echo "wineboot failed three times" >&2; exit 1; }
   echo "wineboot failed (attempt $attempt of 3); retrying in a new prefix"
   wineserver -k 2>/dev/null || true
@@ -64,18 +75,21 @@ if [ "$private_display" = yes ]; then
   # The box is all there is on the empty desktop: wait until something
   # other than background is there and has stopped changing, or until the
   # run has ended without a box (an action).
-  desktop="" box=0x0+0+0 previous=""
-  for _ in $(seq 240); do
-    kill -0 "$corvane_pid" 2>/dev/null || break
-    [ -n "$desktop" ] || desktop=$(xdotool search --name "^$desktop_name - Wine desktop\$" 2>/dev/null | head -n 1 || true)
+  desktop_title="$desktop_name - Wine desktop"
+  desktop="" box=0x0+0+0 previous="" found=no
+  deadline=$(($(date +%s) + box_seconds))
+  while [ "$(date +%s)" -lt "$deadline" ] && kill -0 "$corvane_pid" 2>/dev/null; do
+    [ -n "$desktop" ] || desktop=$(xdotool search --name "^$desktop_title\$" 2>/dev/null | head -n 1 || true)
     if [ -n "$desktop" ] && import -window "$desktop" "$run_dir/desktop.png" 2>/dev/null; then
-      box=$(convert "$run_dir/desktop.png" -format '%@' info: 2>/dev/null)
-      [ "${box%%x*}" -gt 1 ] && [ "$box" = "$previous" ] && break
+      box=$(convert "$run_dir/desktop.png" -format '%@' info: 2>/dev/null) || box=0x0+0+0
+      [ "${box%%x*}" -gt 1 ] && [ "$box" = "$previous" ] && { found=yes; break; }
       previous=$box
     fi
     sleep 0.25
   done
-  if [ -n "$desktop" ] && [ "${box%%x*}" -gt 1 ] && kill -0 "$corvane_pid" 2>/dev/null; then
+  if kill -0 "$corvane_pid" 2>/dev/null; then
+    [ -n "$desktop" ] || fail "the window \"$desktop_title\" was not found within $box_seconds s"
+    [ "$found" = yes ] || fail "no box appeared on \"$desktop_title\" within $box_seconds s"
     # The box came up behind an X focus nobody gave the desktop: a click
     # beside it and one on its caption make it active, as a user's would.
     x=${box#*+}
@@ -88,6 +102,11 @@ if [ "$private_display" = yes ]; then
     convert "$run_dir/desktop.png" -crop "$box" +repage "$run_dir/help-box.png"
     echo "Saved a picture of the help box: build/run/help-box.png"
     xdotool key Return
+    deadline=$(($(date +%s) + close_seconds))
+    while kill -0 "$corvane_pid" 2>/dev/null; do
+      [ "$(date +%s)" -lt "$deadline" ] || fail "the box did not close within $close_seconds s of pressing Return"
+      sleep 0.25
+    done
   else
     echo "No help box appeared (the argument selects an action)."
   fi

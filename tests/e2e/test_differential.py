@@ -14,6 +14,7 @@ runs one failing case again.
 import argparse
 import os
 import random
+import re
 import sys
 import time
 
@@ -186,12 +187,24 @@ def describe(expected):
     return "%s(%s)" % (expected[0], ", ".join(str(a) for a in expected[1:]))
 
 
+def whole_number_from(variable, default, least):
+    """The environment's whole number, refused loudly when mistyped: a run
+    that quietly checks nothing, or another seed, would pass for no reason."""
+    text = os.environ.get(variable, "")
+    if text == "":
+        return default
+    if not re.fullmatch(r"[0-9]+", text) or int(text) < least:
+        sys.exit("test_differential: %s must be a whole number, %d or more, not %r"
+                 % (variable, least, text))
+    return int(text)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--launcher")
-    parser.add_argument("--cases", type=int, default=int(os.environ.get("CORVANE_DIFF_CASES", 300)))
-    parser.add_argument("--seed", type=int, default=os.environ.get("CORVANE_DIFF_SEED"))
+    parser.add_argument("--cases", type=int, default=whole_number_from("CORVANE_DIFF_CASES", 300, 1))
+    parser.add_argument("--seed", type=int, default=whole_number_from("CORVANE_DIFF_SEED", None, 0))
     parser.add_argument("--only", type=int, help="run only this case of the seed")
     options = parser.parse_args()
     seed = options.seed if options.seed is not None else random.SystemRandom().getrandbits(32)

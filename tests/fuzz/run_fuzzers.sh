@@ -4,10 +4,11 @@
 #
 #   FUZZ_SECONDS=30 sh tests/fuzz/run_fuzzers.sh [BUILD_DIR]
 #
-# FUZZ_SECONDS is the time per target (default 30; 0 skips fuzzing). From
-# 300 s on, the argument list gets a further pass of a fifth of that time
-# that starts from the long command lines of corpus/argument_list_long (up
-# to 1 MiB, seconds each under the sanitizers).
+# FUZZ_SECONDS is the time per target: a whole number of seconds, default
+# 30, 0 skips fuzzing; anything else is refused. From 300 s on, the argument
+# list gets a further pass of a fifth of that time that starts from the long
+# command lines of corpus/argument_list_long (up to 1 MiB, seconds each
+# under the sanitizers).
 # BUILD_DIR defaults to build/host-asan. A crashing input is kept under
 # tests/fuzz/crashes/TARGET/, where the fuzz.regression.TARGET tests replay
 # it from then on; commit it with the fix.
@@ -15,6 +16,12 @@ set -eu
 cd "$(dirname "$0")/../.."
 seconds="${FUZZ_SECONDS:-30}"
 build="${1:-build/host-asan}"
+# A mistyped time must fail the run, not skip fuzzing and pass.
+if ! expr "$seconds" : '[0-9]\{1,9\}$' >/dev/null; then
+  echo "run_fuzzers: FUZZ_SECONDS must be a whole number of seconds, 0 or more, not '$seconds'" >&2
+  exit 2
+fi
+seconds=$(expr "$seconds" + 0 || true)  # no leading zeros: not octal
 [ "$seconds" -gt 0 ] || { echo "fuzzing skipped (FUZZ_SECONDS=0)"; exit 0; }
 long_pass_from=300
 status=0
