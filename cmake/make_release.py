@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Makes the download: corvane-VERSION-win32.zip with corvane.exe,
-LICENSE.txt, README.txt, corvane-task.xml and SHA256SUMS.txt.
+LICENSE.txt, README.txt, corvane-task.xml and SHA256SUMS.txt, and beside it
+ZIP.sha256, the zip's own sum for the release page, as sha256sum -c reads it.
 
     make_release.py --version V --exe corvane.exe --readme README.md
                     --license LICENSE --task corvane-task.xml
@@ -140,15 +141,20 @@ def main():
                    for n in MEMBERS if n in contents)
     contents["SHA256SUMS.txt"] = crlf(sums)
 
-    # One download in the folder: older versions' zips go.
+    # One download in the folder: older versions' zips and sums go.
     folder = os.path.dirname(os.path.abspath(args.out))
-    for old in glob.glob(os.path.join(folder, "corvane-*-win32.zip")):
+    for old in glob.glob(os.path.join(folder, "corvane-*-win32.zip*")):
         os.remove(old)
     partial = args.out + ".partial"
     with zipfile.ZipFile(partial, "w") as archive:
         for name in MEMBERS:
             archive.writestr(member(name, date), contents[name], compresslevel=9)
+    with open(partial, "rb") as f:
+        zip_sum = "%s  %s\n" % (hashlib.sha256(f.read()).hexdigest(), os.path.basename(args.out))
+    with open(partial + ".sha256", "w", encoding="ascii", newline="\n") as f:
+        f.write(zip_sum)
     os.replace(partial, args.out)
+    os.replace(partial + ".sha256", args.out + ".sha256")
 
 
 if __name__ == "__main__":

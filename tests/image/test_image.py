@@ -17,6 +17,7 @@ import argparse
 import glob
 import hashlib
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -237,11 +238,11 @@ class ImportTest(ImageTestCase):
 
 class HardeningTest(ImageTestCase):
     def test_dll_characteristics(self):
+        # Exactly these four: a stray flag changes how Windows loads the image.
+        expected = (DLLCHARACTERISTICS_DYNAMIC_BASE | DLLCHARACTERISTICS_NX_COMPAT |
+                    DLLCHARACTERISTICS_NO_SEH | DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE)
         flags = self.pe.OPTIONAL_HEADER.DllCharacteristics
-        self.assertTrue(flags & DLLCHARACTERISTICS_DYNAMIC_BASE, "DYNAMICBASE not set")
-        self.assertTrue(flags & DLLCHARACTERISTICS_NX_COMPAT, "NXCOMPAT not set")
-        self.assertTrue(flags & DLLCHARACTERISTICS_NO_SEH, "NO_SEH not set")
-        self.assertTrue(flags & DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE, "TSAWARE not set")
+        self.assertEqual(flags, expected, "0x%04x, not 0x%04x" % (flags, expected))
 
     def test_relocation_table_covers_absolute_addresses(self):
         self.assertFalse(self.pe.FILE_HEADER.Characteristics & IMAGE_FILE_RELOCS_STRIPPED)
@@ -432,6 +433,14 @@ class ReleaseZipTest(ImageTestCase):
         self.assertRegex(os.path.basename(ARGS.zip), r"^corvane-\d+\.\d+\.\d+-win32\.zip$")
         self.assertEqual(self.names, self.MEMBERS)
 
+    def test_zip_sum_beside_it_checks(self):
+        folder, name = os.path.split(os.path.abspath(ARGS.zip))
+        with open(ARGS.zip + ".sha256", "rb") as f:
+            self.assertRegex(f.read().decode("ascii"), r"\A[0-9a-f]{64}  %s\n\Z" % re.escape(name))
+        result = subprocess.run(["sha256sum", "-c", name + ".sha256"], cwd=folder,
+                                capture_output=True, text=True)
+        self.assertEqual((result.returncode, result.stdout), (0, name + ": OK\n"), result.stderr)
+
     def test_program_is_the_built_one(self):
         self.assertEqual(self.files["corvane.exe"], self.data)
 
@@ -488,8 +497,9 @@ class ReproducibilityTest(ImageTestCase):
                 " ".join(command), result.stdout[-3000:], result.stderr[-3000:]))
         with open(os.path.join(binary, "corvane.exe"), "rb") as f:
             data = f.read()
-        with open(os.path.join(binary, os.path.basename(ARGS.zip)), "rb") as f:
-            return root, data, f.read()
+        zip_path = os.path.join(binary, os.path.basename(ARGS.zip))
+        with open(zip_path, "rb") as f, open(zip_path + ".sha256", "rb") as g:
+            return root, data, f.read() + g.read()
 
     def describe_difference(self, a, b):
         if len(a) != len(b):
@@ -508,8 +518,9 @@ class ReproducibilityTest(ImageTestCase):
         if image_a != self.data:
             self.fail("this build differs from a clean one (stale build?): " +
                       self.describe_difference(image_a, self.data))
-        with open(ARGS.zip, "rb") as f:
-            self.assertEqual([zip_a, zip_b], [f.read()] * 2, "the download zips differ")
+        with open(ARGS.zip, "rb") as f, open(ARGS.zip + ".sha256", "rb") as g:
+            self.assertEqual([zip_a, zip_b], [f.read() + g.read()] * 2,
+                             "the download zips or their sums differ")
         for root, image in [(root_a, image_a), (root_b, image_b),
                             (os.path.dirname(os.path.abspath(ARGS.exe)), self.data),
                             (ARGS.source, self.data), (root_a, zip_a), (root_b, zip_b)]:
