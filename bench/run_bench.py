@@ -148,8 +148,8 @@ def pin_to_one_cpu():
     Each start makes some 500 round trips to the single-threaded wineserver.
     When the scheduler puts the new process on the other CPU than the server,
     every reply has to wake a halted virtual CPU, and the same start takes
-    85-120 ms instead of 41-54 ms; which one it gets depends on what ended
-    just before. On one CPU every start takes the same path.
+    about twice as long; which one it gets depends on what ended just
+    before. On one CPU every start takes the same path.
     """
     cpu = max(os.sched_getaffinity(0))
     os.sched_setaffinity(0, {cpu})

@@ -19,6 +19,10 @@ wine = None
 # exit code 1 (action refused) here. On Windows, in an interactive session,
 # it succeeds and the run ends with 0.
 LOCK_EXIT_CODE_UNDER_WINE = 1
+# Wine's SetSystemPowerState suspends nothing and reports success at once.
+# On Windows it returns only once the machine has woken up, and fails (exit
+# code 1) when it did not suspend.
+POWER_EXIT_CODE_UNDER_WINE = 0
 
 FORCE_FLAG = 4
 
@@ -171,6 +175,8 @@ class SpineCase(unittest.TestCase):
             self.assertEqual(result.exit_code, 0 if action.retval else 1)
         if expected[0] == "LockWorkStation":
             self.assertEqual(result.exit_code, LOCK_EXIT_CODE_UNDER_WINE)
+        if expected[0] == "SetSystemPowerState":
+            self.assertEqual(result.exit_code, POWER_EXIT_CODE_UNDER_WINE)
         self.assertEqual(result.boxes, [])
         self.check_start_up(result)
         return result
