@@ -1,21 +1,28 @@
-"""The download as Windows tools meet it: a resource editor, a code signer,
-an inventory tool reading the version, the loader reading the manifest, and
-Task Scheduler registering the shipped task.
+"""The download as Windows tools meet it: a resource editor, the readme's
+signing commands with a key in a PKCS#11 token, an inventory tool reading
+the version, the loader reading the manifest, and Task Scheduler
+registering the shipped task.
 
     python3 test_clients.py --exe build/win32/corvane.exe --client resource_client.exe
         --task-client task_client.exe --zip corvane-V-win32.zip
-        --version 1.0.0 --license LICENSE [--launcher ...]
+        --version 1.0.0 --license LICENSE --readme README.md [--launcher ...]
 
 Copies edited by the resource-update API or signed with a throw-away
 certificate must behave exactly as the original.
 """
 
 import argparse
+import fcntl
 import os
+import random
 import re
+import select
+import shlex
 import shutil
 import subprocess
 import sys
+import termios
+import time
 import unittest
 import zipfile
 from xml.etree import ElementTree
@@ -25,7 +32,7 @@ import pefile
 import model
 from winetest import WineSession, run_tests, run_wine, windows_path
 
-EXE = CLIENT = TASK_CLIENT = ZIP = VERSION = COPYRIGHT = None
+EXE = CLIENT = TASK_CLIENT = ZIP = VERSION = COPYRIGHT = README = None
 wine = None
 
 RT_RCDATA = 10
@@ -40,7 +47,9 @@ INSTALLER_WORDS = ("install", "setup", "update", "patch")
 TASK_MEMBER, TASK_NAME = "corvane-task.xml", "Corvane"
 TASK_NAMESPACE = {"t": "http://schemas.microsoft.com/windows/2004/02/mit/task"}
 INTERACTIVE_SID = "S-1-5-4"
-INSTALLED_AT = r"C:\Tools\corvane.exe"
+INSTALLED_AT = r"C:\Program Files\Corvane\corvane.exe"
+SOFTHSM_MODULE = "/usr/lib/softhsm/libsofthsm2.so"
+TOKEN, TOKEN_KEY = "corvane-test", "signer"
 HARMLESS_ARGUMENT = "0"  # lock
 E_NOTIMPL = "error 80004001"
 
@@ -69,6 +78,53 @@ def version_info(image):
         else:
             info[kind] = [int(f, 16) for f in fields]
     return info
+
+
+def readme_command(start, replacements):
+    """The readme's command that begins with start, its continued lines
+    joined, with each word in replacements replaced (None: left out). Every
+    replaced word must be there, so that the readme's form is what runs."""
+    with open(README, encoding="utf-8") as f:
+        text = f.read()
+    found = re.search(r"^    (%s\b(?:.*\\\n)*.*)$" % re.escape(start), text, re.M)
+    if not found:
+        raise AssertionError("no %r command in the readme" % start)
+    words = shlex.split(found.group(1).replace("\\\n", " "))
+    missing = set(replacements) - set(words)
+    if missing:
+        raise AssertionError("the readme's %r has no %s" % (start, sorted(missing)))
+    return [replacements.get(w, w) for w in words if replacements.get(w, w) is not None]
+
+
+def answer_pin_prompt(command, pin, env):
+    """Runs command on a terminal of its own and types pin at its PIN
+    prompt, as a signer at the keyboard would; returns (exit code, output)."""
+    controller, terminal = os.openpty()
+
+    def own_terminal():
+        os.setsid()
+        fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
+    process = subprocess.Popen(command, env=env, stdin=terminal, stdout=terminal,
+                               stderr=terminal, preexec_fn=own_terminal)
+    os.close(terminal)
+    output, answered, deadline = b"", False, time.time() + 120
+    while time.time() < deadline:
+        if select.select([controller], [], [], 1)[0]:
+            try:
+                chunk = os.read(controller, 4096)
+            except OSError:  # the terminal closed: the command has ended
+                break
+            output += chunk
+            if not answered and b"PIN" in output:
+                os.write(controller, pin.encode() + b"\n")
+                answered = True
+        elif process.poll() is not None:
+            break
+    else:
+        process.kill()
+    os.close(controller)
+    return process.wait(), output.decode("ascii", "replace").replace(pin, "<PIN>")
 
 
 def behaviour(result):
@@ -111,24 +167,51 @@ class CopyTest(unittest.TestCase):
         self.assertEqual(version_info(edited), version_info(EXE))
         self.assert_behaves_as_original(edited)
 
-    def test_signed_copy_verifies_runs_and_unsigns_to_the_original(self):
+    def test_token_signed_copy_verifies_runs_and_unsigns_to_the_original(self):
+        # A software PKCS#11 token, made afresh: its key exists only there.
         folder = os.path.join(self.folder, "signing")
-        os.makedirs(folder, exist_ok=True)
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(os.path.join(folder, "tokens"))
         key, certificate = os.path.join(folder, "key.pem"), os.path.join(folder, "cert.pem")
         signed, unsigned = self.image_path("signed"), os.path.join(folder, "unsigned.exe")
-        # A throw-away self-signed code-signing certificate.
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
-                        "-subj", "/CN=Corvane test signer", "-keyout", key, "-out", certificate,
-                        "-addext", "extendedKeyUsage=codeSigning",
-                        "-addext", "keyUsage=digitalSignature"], check=True, capture_output=True)
-        steps = [["sign", "-certs", certificate, "-key", key, "-h", "sha256", "-n", "Corvane",
-                  "-in", EXE, "-out", signed],
-                 ["verify", "-CAfile", certificate, "-in", signed],
-                 ["remove-signature", "-in", signed, "-out", unsigned]]
+        for path in (signed, unsigned):
+            if os.path.exists(path):
+                os.remove(path)  # osslsigncode will not write over a file
+        pin, so_pin = ("%06d" % random.SystemRandom().randrange(10 ** 6) for _ in range(2))
+        env = dict(os.environ, SOFTHSM2_CONF=os.path.join(folder, "softhsm2.conf"))
+        with open(env["SOFTHSM2_CONF"], "w") as f:
+            f.write("directories.tokendir = %s\nobjectstore.backend = file\n"
+                    % os.path.join(folder, "tokens"))
+        steps = [["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                  "-subj", "/CN=Corvane test signer", "-keyout", key, "-out", certificate,
+                  "-addext", "extendedKeyUsage=codeSigning", "-addext", "keyUsage=digitalSignature"],
+                 ["softhsm2-util", "--init-token", "--free", "--label", TOKEN,
+                  "--pin", pin, "--so-pin", so_pin],
+                 ["softhsm2-util", "--import", key, "--token", TOKEN, "--label", TOKEN_KEY,
+                  "--id", "01", "--pin", pin]]
         for step in steps:
-            result = subprocess.run(["osslsigncode"] + step, capture_output=True, text=True)
-            self.assertEqual(result.returncode, 0, "osslsigncode %s:\n%s%s"
-                             % (step[0], result.stdout[-2000:], result.stderr[-2000:]))
+            result = subprocess.run(step, env=env, capture_output=True, text=True)
+            self.assertEqual(result.returncode, 0, "%s: %s" % (step[:2], result.stderr[-2000:]))
+        os.remove(key)
+        # The readme's commands, with the token's names put in. The
+        # timestamp needs the publisher's service, so it is left out here.
+        sign = readme_command("osslsigncode sign", {
+            "/path/to/token-pkcs11.so": SOFTHSM_MODULE, "publisher.crt": certificate,
+            "pkcs11:token=...;object=...": "pkcs11:token=%s;object=%s" % (TOKEN, TOKEN_KEY),
+            "-ts": None, "TIMESTAMP-URL": None, "build/win32/corvane.exe": EXE,
+            "corvane-signed.exe": signed})
+        status, out = answer_pin_prompt(sign, pin, env)
+        self.assertEqual(status, 0, out)
+        verify = readme_command("osslsigncode verify", {"corvane-signed.exe": signed})
+        result = subprocess.run(verify + ["-CAfile", certificate], capture_output=True, text=True)
+        print("\n".join(l for l in result.stdout.splitlines() if "verif" in l.lower() or
+                        l.startswith("Succeeded")), file=sys.stderr)
+        self.assertEqual(result.returncode, 0, result.stdout[-2000:] + result.stderr[-2000:])
+        self.assertIn("Signature verification: ok", result.stdout)
+        remove = readme_command("osslsigncode remove-signature",
+                                {"corvane-signed.exe": signed, "unsigned.exe": unsigned})
+        result = subprocess.run(remove, capture_output=True, text=True)
+        self.assertEqual(result.returncode, 0, result.stderr[-2000:])
         with open(signed, "rb") as f:
             self.assertGreater(len(f.read()), len(self.original))
         with open(unsigned, "rb") as f:
@@ -221,7 +304,7 @@ class ManifestTest(unittest.TestCase):
 
 
 def main():
-    global EXE, CLIENT, TASK_CLIENT, ZIP, VERSION, COPYRIGHT, wine
+    global EXE, CLIENT, TASK_CLIENT, ZIP, VERSION, COPYRIGHT, README, wine
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--client", required=True)
@@ -229,10 +312,11 @@ def main():
     parser.add_argument("--zip", required=True)
     parser.add_argument("--version", required=True)
     parser.add_argument("--license", required=True)
+    parser.add_argument("--readme", required=True)
     parser.add_argument("--launcher")
     options, rest = parser.parse_known_args()
     EXE, CLIENT, VERSION = os.path.abspath(options.exe), options.client, options.version
-    TASK_CLIENT, ZIP = options.task_client, options.zip
+    TASK_CLIENT, ZIP, README = options.task_client, options.zip, options.readme
     with open(options.license, encoding="ascii") as f:
         COPYRIGHT = next(l.strip() for l in f if l.startswith("Copyright "))
     with WineSession("clients", launcher=options.launcher) as session:

@@ -57,6 +57,7 @@ STACK_RESERVE = 0x2000000
 STACK_COMMIT = 0x1000
 FILE_BLOCK = 512
 SIZE_BUDGET = 16384
+README_LINES = 290  # the download's guide stays short
 
 # The toolchain's usual layout, in order, and each section's permissions.
 # GNU ld marks the resource section writable, as it always has; the loader
@@ -465,12 +466,15 @@ class ReleaseZipTest(ImageTestCase):
         readme = self.files["README.txt"].decode("ascii")
         for text in ("Using Corvane on Windows", "16                  shut down and power off",
                      "Add 32 to force", "/?, -?, H, h", "200-217", "Examples",
-                     "Task Scheduler", "For administrators", "Invoke-Command", "win_command",
-                     "What exit code 1 means", "MIT License"):
+                     r"C:\Program Files\Corvane", r"%LOCALAPPDATA%\Programs\Corvane",
+                     "Checking the download", "For administrators", "Invoke-Command",
+                     "win_command", "MIT License"):
             with self.subTest(text=text):
                 self.assertIn(text, readme)
         self.assertNotIn("`", readme)
         self.assertNotIn("sh scripts/test.sh", readme)
+        self.assertNotIn(r"C:\Tools", readme, "examples run from a folder only its owners can change")
+        self.assertLessEqual(readme.count("\r\n"), README_LINES)
 
 
 class ReproducibilityTest(ImageTestCase):
