@@ -28,7 +28,7 @@ fi
 
 # apt-get update fails when one index cannot be fetched, as from a mirror
 # in the middle of a sync. Once a second try has failed too, the suites
-# whose index failed are left out of this run's installs: a suite read for
+# whose index failed are pinned out of this run's installs: a suite read for
 # amd64 but not for i386 would ask for two versions of the libraries that
 # both halves of Wine share.
 apt_options=""
@@ -46,37 +46,12 @@ apt_update() {
     echo "install-deps: apt-get update failed" >&2
     exit 1
   fi
-  echo "install-deps: the index of$(echo "" $failed) failed to download twice;" \
-    "installing without" $failed >&2
-  rm -rf "$apt_work/parts" && mkdir "$apt_work/parts"
-  for f in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$f" ] || continue
-    awk -v failed=" $(echo $failed) " '
-      BEGIN { RS = "" }
-      {
-        n = split($0, line, "\n"); out = ""; left = 1
-        for (i = 1; i <= n; i++) {
-          if (tolower(line[i]) ~ /^suites:/) {
-            k = split(substr(line[i], 8), suite, /[ \t]+/); kept = ""
-            for (j = 1; j <= k; j++)
-              if (suite[j] != "" && index(failed, " " suite[j] " ") == 0) kept = kept " " suite[j]
-            if (kept == "") left = 0
-            line[i] = "Suites:" kept
-          }
-          out = out line[i] "\n"
-        }
-        if (left) printf "%s\n", out
-      }' "$f" >"$apt_work/parts/$(basename "$f")"
-  done
-  cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
-    awk -v failed=" $(echo $failed) " '
-      $1 != "deb" { next }
-      {
-        i = 2
-        if ($i ~ /^\[/) { while (i < NF && $i !~ /\]$/) i++; i++ }
-        if (index(failed, " " $(i + 1) " ") == 0) print
-      }' >"$apt_work/sources.list"
-  apt_options="-o Dir::Etc::SourceList=$apt_work/sources.list -o Dir::Etc::SourceParts=$apt_work/parts"
+  echo "install-deps: the index of" $failed "failed to download twice;" \
+    "installing without it" >&2
+  for suite in $failed; do
+    printf 'Package: *\nPin: release n=%s\nPin-Priority: -1\n\n' "$suite"
+  done >"$apt_work/preferences"
+  apt_options="-o Dir::Etc::Preferences=$apt_work/preferences"
 }
 apt_install() {
   DEBIAN_FRONTEND=noninteractive apt-get $apt_options install -y -qq "$@" >/dev/null
