@@ -25,6 +25,7 @@ LOCK_EXIT_CODE_UNDER_WINE = 1
 POWER_EXIT_CODE_UNDER_WINE = 0
 
 FORCE_FLAG = 4
+SESSION_END_ROUNDS = 5
 
 DISPATCH_FUNCTIONS = model.DISPATCH_FUNCTIONS
 
@@ -208,6 +209,19 @@ class ActionTest(SpineCase):
 
 
 class HelpTest(SpineCase):
+    def test_help_after_each_session_end(self):
+        # Under Wine an unforced log-off, reboot or shutdown returns at once
+        # and leaves a "wineboot --end-session" running, which ends every
+        # process that has a window. The help box of the next case must not
+        # meet it: a case is over only when what it started has ended.
+        rows = []
+        for round in range(SESSION_END_ROUNDS):
+            for action in (b"4", b"8", b"16"):
+                for line in (b"Corvane " + action, b"Corvane ?"):
+                    rows.append(("round %d: %s" % (round, line.decode()), line,
+                                 model.expected_action(line)))
+        self.run_table(rows)
+
     def test_help_switches(self):
         self.run_table([(switch, b'"C:\\Tools\\Corvane.exe" ' + switch, model.expected_action(b"x " + switch))
                         for switch in model.HELP_SWITCHES])

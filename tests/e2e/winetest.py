@@ -1,8 +1,9 @@
 """Runs Windows programs under Wine the way a user would, for black-box tests.
 
 A WineSession owns a throw-away WINEPREFIX under build/e2e/NAME, an Xvfb
-display and the prefix's wineserver, and removes all of them on exit. Its
-run() starts a program through the launcher (tools/launch.c) with the exact
+display only this account may use, and the prefix's wineserver, and removes
+all of them on exit, failing if a process of the prefix outlives the
+server. Its run() starts a program through the launcher (tools/launch.c) with the exact
 command-line bytes, presses OK on every message box the program shows after
 reading it, and records the program's own platform calls from Wine's relay
 trace.
@@ -16,6 +17,7 @@ makes its own.
 import collections
 import os
 import re
+import secrets
 import shutil
 import signal
 import struct
@@ -74,9 +76,14 @@ TEMPLATE_READY = "ready"
 # wineboot, once and at most twice more; see make_prefix().
 WINEBOOT_ATTEMPTS = 3
 WINEBOOT_SECONDS = 300
+# For the wineserver to end and every process of its session with it.
+SESSION_END_SECONDS = 60
 
 
 EWX_FORCE = 4
+# How long the launcher waits for what a program started to end
+# (kSettleMilliseconds in tools/launch.c).
+LAUNCHER_SETTLE_SECONDS = 60
 
 
 def ends_session(result):
@@ -233,13 +240,78 @@ def wine(args, env, timeout):
         raise WineError("wine %s failed: %s" % (args, output.decode(errors="replace")[-2000:]))
 
 
-def stop_wineserver(prefix, wait=False):
-    """Ends the prefix's wineserver and every process of its session."""
-    if os.path.isdir(prefix):
-        env = dict(os.environ, WINEPREFIX=prefix)
-        for flag in ("-k", "-w") if wait else ("-k",):
-            subprocess.run(["wineserver", flag], env=env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=60)
+def prefix_processes(prefix):
+    """'PID COMMAND' of every process that runs for the prefix.
+
+    Wine passes WINEPREFIX on to every process it starts, the server and
+    the emulator included, so the environment tells them apart from those
+    of other prefixes.
+    """
+    wanted = ("WINEPREFIX=" + prefix).encode()
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        if int(pid) == os.getpid():
+            continue
+        try:
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                if wanted not in f.read().split(b"\0"):
+                    continue
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                command = f.read().replace(b"\0", b" ").decode("latin-1").strip()
+        except OSError:
+            continue  # ended meanwhile
+        found.append("%s %s" % (pid, command))
+    return found
+
+
+def end_session(prefix):
+    """Ends the prefix's wineserver and every process of its session, and
+    waits until none is left. Returns those that outlived the wait, which
+    have then been killed: each is a fault of whatever left it running.
+    """
+    if not os.path.isdir(prefix):
+        return []
+    env = dict(os.environ, WINEPREFIX=prefix)
+    for flag in ("-k", "-w"):
+        subprocess.run(["wineserver", flag], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=SESSION_END_SECONDS)
+    deadline = time.time() + SESSION_END_SECONDS
+    while prefix_processes(prefix) and time.time() < deadline:
+        time.sleep(0.2)
+    survivors = prefix_processes(prefix)
+    for survivor in survivors:
+        try:
+            os.kill(int(survivor.split()[0]), signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    return survivors
+
+
+def end_session_or_fail(prefix, when):
+    survivors = end_session(prefix)
+    if survivors:
+        raise WineError("%s, these processes of %s were still running: %s"
+                        % (when, prefix, "; ".join(survivors)))
+
+
+FAMILY_WILD = 0xFFFF
+COOKIE_BYTES = 16
+
+
+def write_authority(path, cookie):
+    """An X authority file whose one entry gives the cookie for any display.
+
+    The X server takes every cookie of the file it is given with -auth, and
+    a client reading it matches the wildcard entry to whatever display it
+    opens, so one file serves both before the display's number is known.
+    """
+    def counted(data):
+        return struct.pack(">H", len(data)) + data
+
+    entry = (struct.pack(">H", FAMILY_WILD) + counted(b"") + counted(b"")
+             + counted(b"MIT-MAGIC-COOKIE-1") + counted(cookie))
+    with open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600), "wb") as f:
+        f.write(entry)
 
 
 def make_prefix(env, directory):
@@ -265,7 +337,7 @@ def make_prefix(env, directory):
             print("wineboot failed (attempt %d of %d); retrying in a new prefix: %s"
                   % (attempt, WINEBOOT_ATTEMPTS, str(error).strip().splitlines()[-1]),
                   file=sys.stderr, flush=True)
-            stop_wineserver(prefix, wait=True)
+            end_session_or_fail(prefix, "after a failed wineboot")
             shutil.rmtree(prefix)
     reg = os.path.join(directory, "settings.reg")
     with open(reg, "w", encoding="ascii") as f:
@@ -286,7 +358,6 @@ def make_template(directory):
     finally:
         # The server writes the registry into the prefix as it ends.
         session.close()
-        stop_wineserver(session.prefix, wait=True)
     with open(os.path.join(session.prefix, "user.reg"), encoding="latin-1") as f:
         if "RelayInclude" not in f.read():
             raise WineError("the prefix's registry was not saved")
@@ -320,7 +391,8 @@ class WineSession:
 
     def start(self):
         if os.path.exists(self.directory):
-            stop_wineserver(self.prefix)
+            for survivor in end_session(self.prefix):
+                print("ended a process an earlier run left: %s" % survivor, file=sys.stderr)
             shutil.rmtree(self.directory)
         os.makedirs(self.directory)
         self.env = session_environment(self.prefix)
@@ -348,9 +420,16 @@ class WineSession:
             make_prefix(self.env, self.directory)
 
     def _start_xvfb(self):
+        # Only this account may use the display, which shows and takes keys
+        # for the session: a fresh cookie, in a folder only it can read.
+        folder = os.path.join(self.directory, "x11")
+        os.mkdir(folder, 0o700)
+        authority = os.path.join(folder, "Xauthority")
+        write_authority(authority, secrets.token_bytes(COOKIE_BYTES))
         read_end, write_end = os.pipe()
         self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            ["Xvfb", "-displayfd", str(write_end), "-auth", authority, "-screen", "0", "1024x768x24",
+             "-nolisten", "tcp"],
             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         number = b""
@@ -364,22 +443,26 @@ class WineSession:
         if not number.strip():
             raise WineError("Xvfb did not report a display")
         self.env["DISPLAY"] = ":" + number.decode().strip()
+        self.env["XAUTHORITY"] = authority
 
     def close(self):
-        try:
-            stop_wineserver(self.prefix)
-            # A copy of the template is 1.3 GB, and another run makes it
-            # again in a second.
-            if self.from_template and os.path.isdir(self.prefix):
-                shutil.rmtree(self.prefix)
-        finally:
-            if self.xvfb is not None:
-                self.xvfb.terminate()
-                try:
-                    self.xvfb.wait(timeout=10)
-                except subprocess.TimeoutExpired:
-                    self.xvfb.kill()
-                self.xvfb = None
+        """Ends the session; fails, naming them, if any of its processes
+        outlive the wineserver."""
+        survivors = end_session(self.prefix)
+        # A copy of the template is 1.3 GB, and another run makes it again
+        # in a second.
+        if self.from_template and os.path.isdir(self.prefix):
+            shutil.rmtree(self.prefix)
+        if self.xvfb is not None:
+            self.xvfb.terminate()
+            try:
+                self.xvfb.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
+            self.xvfb = None
+        if survivors:
+            raise WineError("as the session ended, these processes of %s were still running: %s"
+                            % (self.prefix, "; ".join(survivors)))
 
     # -- running programs -----------------------------------------------------
 
@@ -437,7 +520,7 @@ class WineSession:
         # after it returns, whichever program runs then, and how long that
         # moment lasts depends on the machine: end the session now and start
         # a new one, so that nothing is left to end the next program.
-        stop_wineserver(self.prefix, wait=True)
+        end_session_or_fail(self.prefix, "after a forced ExitWindowsEx")
         subprocess.run(["wineserver", "-p"], env=self.env, check=True)
 
     def _scratch_file(self, data):
@@ -478,6 +561,11 @@ class WineSession:
                 exit_code = int(fields[1])
             elif fields[:1] == ["launch-error"]:
                 raise WineError("CreateProcessA failed with error %s" % fields[1])
+            elif fields[:1] == ["straggler"]:
+                name = b"" if fields[2] == "-" else bytes.fromhex(fields[2])
+                raise WineError("process %s (%s), started by %s, still ran %d s after it ended"
+                                % (fields[1], name.decode("latin-1"), os.path.basename(exe),
+                                   LAUNCHER_SETTLE_SECONDS))
         if thread_id is None:
             raise WineError("launcher did not start the program; output: %r stderr: %s"
                             % (lines, stderr[-2000:]))

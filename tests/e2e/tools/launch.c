@@ -9,17 +9,34 @@
  * A LIST-FILE holds several, each preceded by its length (4 bytes, little
  * endian); they run one after the other, each announced by "case N".
  * Starting Wine once for many runs halves the cost of each.
+ *
+ * A run is over only when every process the program started has ended too:
+ * Wine's ExitWindowsEx without EWX_FORCE returns at once and leaves a
+ * detached "wineboot --end-session" behind, which ends every process that
+ * has a window, the next run's message box included. So each program runs
+ * in a job of its own, and the next one starts once that job is empty.
+ *
  * Output, one record a line, byte strings in hex:
  *   case N
  *   child PID TID
  *   box HEX-CAPTION HEX-TEXT ICON(0|1)
  *   exit CODE
+ *   straggler PID HEX-NAME    (still running kSettleMilliseconds after the
+ *                              program; the launcher then ends it)
  */
 #include <windows.h>
+#include <tlhelp32.h>
 #include <stdio.h>
 #include <stdlib.h>
 
-enum { kPollMilliseconds = 20, kMaxText = 65536, kMaxBoxes = 4096 };
+enum {
+  kPollMilliseconds = 20,
+  kMaxText = 65536,
+  kMaxBoxes = 4096,
+  kSettleMilliseconds = 60000,
+  kMaxJobProcesses = 64,
+  kStragglerExitCode = 3,
+};
 
 static DWORD ChildProcessId;
 static HWND HandledBoxes[kMaxBoxes];
@@ -95,15 +112,90 @@ static char *ReadWholeFile(const char *path, long *size) {
   return bytes;
 }
 
+static DWORD ActiveProcesses(HANDLE job) {
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting;
+  if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation,
+                                 &accounting, sizeof accounting, NULL))
+    return 0;
+  return accounting.ActiveProcesses;
+}
+
+static void PrintProcessName(DWORD processId) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32 entry = {sizeof entry};
+  int length = 0;
+  const char *name = "";
+  if (snapshot != INVALID_HANDLE_VALUE) {
+    for (BOOL more = Process32First(snapshot, &entry); more;
+         more = Process32Next(snapshot, &entry)) {
+      if (entry.th32ProcessID == processId) {
+        name = entry.szExeFile;
+        length = lstrlenA(name);
+        break;
+      }
+    }
+  }
+  PrintHex(name, length);
+  if (snapshot != INVALID_HANDLE_VALUE) CloseHandle(snapshot);
+}
+
+/* Waits until every process of the job has ended; names and ends those
+ * that outlive the wait. Returns whether the job emptied by itself. */
+static int SettleJob(HANDLE job) {
+  DWORD waited = 0;
+  while (ActiveProcesses(job) > 0 && waited < kSettleMilliseconds) {
+    Sleep(kPollMilliseconds);
+    waited += kPollMilliseconds;
+  }
+  if (ActiveProcesses(job) == 0) return 1;
+  struct {
+    JOBOBJECT_BASIC_PROCESS_ID_LIST list;
+    ULONG_PTR more[kMaxJobProcesses];
+  } ids;
+  ids.list.NumberOfAssignedProcesses = kMaxJobProcesses;
+  if (QueryInformationJobObject(job, JobObjectBasicProcessIdList, &ids,
+                                sizeof ids, NULL)) {
+    for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList; ++i) {
+      DWORD id = (DWORD)ids.list.ProcessIdList[i];
+      printf("straggler %lu", id);
+      PrintProcessName(id);
+      putchar('\n');
+    }
+  } else {
+    printf("straggler 0 -\n");
+  }
+  fflush(stdout);
+  TerminateJobObject(job, kStragglerExitCode);
+  return 0;
+}
+
 static int RunOne(const char *application, char *commandLine) {
   STARTUPINFOA startup = {sizeof startup};
   PROCESS_INFORMATION process;
-  if (!CreateProcessA(application, commandLine, NULL, NULL, FALSE, 0, NULL,
-                      NULL, &startup, &process)) {
+  HANDLE job = CreateJobObjectA(NULL, NULL);
+  if (!job) {
     printf("launch-error %lu\n", GetLastError());
     fflush(stdout);
     return 2;
   }
+  /* Suspended until it is in the job, so that nothing it starts escapes. */
+  if (!CreateProcessA(application, commandLine, NULL, NULL, FALSE,
+                      CREATE_SUSPENDED, NULL, NULL, &startup, &process)) {
+    printf("launch-error %lu\n", GetLastError());
+    fflush(stdout);
+    CloseHandle(job);
+    return 2;
+  }
+  if (!AssignProcessToJobObject(job, process.hProcess)) {
+    printf("launch-error %lu\n", GetLastError());
+    fflush(stdout);
+    TerminateProcess(process.hProcess, kStragglerExitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    CloseHandle(job);
+    return 2;
+  }
+  ResumeThread(process.hThread);
   ChildProcessId = process.dwProcessId;
   HandledBoxCount = 0;
   printf("child %lu %lu\n", process.dwProcessId, process.dwThreadId);
@@ -116,7 +208,9 @@ static int RunOne(const char *application, char *commandLine) {
   fflush(stdout);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  return 0;
+  int settled = SettleJob(job);
+  CloseHandle(job);
+  return settled ? 0 : kStragglerExitCode;
 }
 
 static int RunBatch(const char *listPath, const char *application) {
@@ -146,6 +240,9 @@ static int RunBatch(const char *listPath, const char *application) {
 }
 
 int main(int argc, char **argv) {
+  /* The desktop process starts with the first window call of the session;
+   * started here, it belongs to the launcher and not to a program's job. */
+  GetDesktopWindow();
   if (argc == 4 && strcmp(argv[1], "--batch") == 0)
     return RunBatch(argv[2], argv[3]);
   if (argc < 3) {
