@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds corvane.exe and runs it under Wine with one argument (default: the
 # help switch "?"). With a display the box shows there; without one the run
-# happens on a private Xvfb display, the box is saved as
+# happens on a private Xvfb display, the help box is saved as
 # build/run/help-box.png and then closed with OK.
 #
 # The private display runs no window manager, so a box there would have no
@@ -9,10 +9,12 @@
 # of its own, as large as an ordinary screen, and the picture is cut to the
 # box. Whatever the desktop's size, Wine wraps a message box's text at the
 # fixed width of its own box template (the same pixels at 640x480 as at
-# 1280x1024), so the two longest help lines wrap in the picture.
+# 1280x1024), so the three longest help lines wrap in the picture.
 #
-# On the private display every wait is bounded: a box that cannot be found
-# or closed ends that Wine session and Xvfb, and the run fails saying so.
+# Exits with corvane.exe's exit code, which the last line prints, or with 1
+# when run.sh cannot do its job: a step that does not end in time, a box
+# that is not the help box (saved as build/run/other-box.png), or a Wine
+# process left running after the session ended. It says which.
 set -eu
 cd "$(dirname "$0")/.."
 argument="${1-?}"
@@ -22,55 +24,114 @@ cmake --preset win32 >/dev/null
 cmake --build --preset win32 --target corvane >/dev/null
 
 run_dir="$PWD/build/run"
-rm -rf "$run_dir"
-mkdir -p "$run_dir/prefix"
-export WINEPREFIX="$run_dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-box_seconds=90  # for the box to appear: a Wine start under an emulator is slow
+prefix="$run_dir/prefix"
+help_caption="About Corvane"
+prepare_seconds=300  # a fresh prefix; a Wine start under an emulator is slow
+step_seconds=60
+box_seconds=90
 close_seconds=30
-xvfb_pid=""
-cleanup() {
-  wineserver -k 2>/dev/null || true
-  [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+end_seconds=30
+
+# WINEPREFIX goes to Wine's processes (and Xvfb) only, not to this shell, so
+# that it tells which processes belong to this run.
+in_prefix() {
+  env WINEPREFIX="$prefix" WINEDEBUG=-all \
+    WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" "$@"
 }
+prefix_processes() {
+  for environ in /proc/[0-9]*/environ; do
+    { tr '\0' '\n' <"$environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" || continue
+    pid=${environ#/proc/}
+    pid=${pid%/environ}
+    echo "$pid $({ tr '\0' ' ' <"/proc/$pid/cmdline"; } 2>/dev/null)"
+  done
+}
+
+xvfb_pid=""
+corvane_pid=""
+cleanup() {
+  status=$?
+  trap - EXIT
+  timeout "$step_seconds" env WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+  timeout "$step_seconds" env WINEPREFIX="$prefix" wineserver -w 2>/dev/null || true
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
+  deadline=$(($(date +%s) + end_seconds))
+  while [ -n "$(prefix_processes)" ] && [ "$(date +%s)" -lt "$deadline" ]; do
+    sleep 0.5
+  done
+  left=$(prefix_processes)
+  if [ -n "$left" ]; then
+    echo "run.sh: still running $end_seconds s after the Wine session ended, now killed:" >&2
+    echo "$left" >&2
+    echo "$left" | while read -r pid _; do kill -9 "$pid" 2>/dev/null || true; done
+    status=1
+  fi
+  [ -z "$auth_dir" ] || rm -rf "$auth_dir"
+  exit "$status"
+}
+auth_dir=""
 trap cleanup EXIT
 trap 'exit 130' HUP INT TERM
 fail() {
   echo "run.sh: $*; ended the Wine session" >&2
   exit 1
 }
+# Runs a Wine step before the wait for the box, bounded:
+# "bounded SECONDS WHAT COMMAND...".
+bounded() {
+  seconds=$1 what=$2
+  shift 2
+  timeout "$seconds" env WINEPREFIX="$prefix" WINEDEBUG=-all \
+    WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" "$@" >/dev/null 2>&1 && return
+  [ $? -ne 124 ] || fail "$what did not end within $seconds s"
+  fail "$what failed"
+}
 
+rm -rf "$run_dir"
+mkdir -p "$prefix"
 private_display=no
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
   private_display=yes
+  # Only this account may use the display: a fresh cookie in a folder only
+  # it can read. The server takes every cookie of its file, whatever
+  # display the entry names; clients look for their display's, added once
+  # the number is known.
+  auth_dir=$(mktemp -d)
+  authority="$auth_dir/Xauthority"
+  (umask 077 && : >"$authority")
+  cookie=$(mcookie)
+  xauth -q -f "$authority" add :0 . "$cookie"
   exec 3>"$run_dir/display"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  env WINEPREFIX="$prefix" Xvfb -displayfd 3 -auth "$authority" -screen 0 1280x1024x24 \
+    -nolisten tcp >/dev/null 2>&1 &
   xvfb_pid=$!
   exec 3>&-
   for _ in $(seq 50); do [ -s "$run_dir/display" ] && break; sleep 0.2; done
   [ -s "$run_dir/display" ] || fail "Xvfb did not start within 10 s"
-  export DISPLAY=":$(cat "$run_dir/display")"
+  export DISPLAY=":$(cat "$run_dir/display")" XAUTHORITY="$authority"
+  xauth -q -f "$authority" add "$DISPLAY" . "$cookie"
 fi
 
-echo "Preparing a fresh Wine prefix in $WINEPREFIX ..."
-# Under a user-mode emulator the first Wine start fails now and then.
-for attempt in 1 2 3; do
-  timeout 300 wineboot -i >/dev/null 2>&1 && break
-  [ "$attempt" -lt 3 ] || { echo "wineboot failed three times" >&2; exit 1; }
-  echo "wineboot failed (attempt $attempt of 3); retrying in a new prefix"
-  wineserver -k 2>/dev/null || true
-  rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
-done
-wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+echo "Preparing a fresh Wine prefix in $prefix ..."
+bounded "$prepare_seconds" "wineboot" wineboot -i
+bounded "$step_seconds" "wine reg add" wine reg add 'HKCU\Software\Wine\WineDbg' \
+  /v ShowCrashDialog /t REG_DWORD /d 0 /f
 desktop_name=Corvane
 if [ "$private_display" = yes ]; then
-  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d "$desktop_name" /f >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v "$desktop_name" /d 1280x1024 /f >/dev/null 2>&1
+  bounded "$step_seconds" "wine reg add" wine reg add 'HKCU\Software\Wine\Explorer' \
+    /v Desktop /d "$desktop_name" /f
+  bounded "$step_seconds" "wine reg add" wine reg add \
+    'HKCU\Software\Wine\Explorer\Desktops' /v "$desktop_name" /d 1280x1024 /f
 fi
 
 echo "Running: corvane.exe $argument"
-wine build/win32/corvane.exe "$argument" &
+in_prefix wine build/win32/corvane.exe "$argument" &
 corvane_pid=$!
 
+picture_failure=""
 if [ "$private_display" = yes ]; then
   # The box is all there is on the empty desktop: wait until something
   # other than background is there and has stopped changing, or until the
@@ -90,6 +151,13 @@ if [ "$private_display" = yes ]; then
   if kill -0 "$corvane_pid" 2>/dev/null; then
     [ -n "$desktop" ] || fail "the window \"$desktop_title\" was not found within $box_seconds s"
     [ "$found" = yes ] || fail "no box appeared on \"$desktop_title\" within $box_seconds s"
+    # Wine gives each window on its desktop an X window named by its caption.
+    caption=""
+    for window in $(xdotool search --onlyvisible --name . 2>/dev/null || true); do
+      [ "$window" != "$desktop" ] || continue
+      caption=$(xdotool getwindowname "$window" 2>/dev/null || true)
+      [ -z "$caption" ] || break
+    done
     # The box came up behind an X focus nobody gave the desktop: a click
     # beside it and one on its caption make it active, as a user's would.
     x=${box#*+}
@@ -99,8 +167,14 @@ if [ "$private_display" = yes ]; then
       mousemove --window "$desktop" $((x + 40)) $((y + 10)) click 1
     sleep 1
     import -window "$desktop" "$run_dir/desktop.png"
-    convert "$run_dir/desktop.png" -crop "$box" +repage "$run_dir/help-box.png"
-    echo "Saved a picture of the help box: build/run/help-box.png"
+    if [ "$caption" = "$help_caption" ]; then
+      convert "$run_dir/desktop.png" -crop "$box" +repage "$run_dir/help-box.png"
+      echo "Saved a picture of the help box: build/run/help-box.png"
+    else
+      convert "$run_dir/desktop.png" -crop "$box" +repage "$run_dir/other-box.png"
+      picture_failure="the box shown is \"$caption\", not the help box \"$help_caption\"; saved a picture of it as build/run/other-box.png"
+      echo "run.sh: $picture_failure" >&2
+    fi
     xdotool key Return
     deadline=$(($(date +%s) + close_seconds))
     while kill -0 "$corvane_pid" 2>/dev/null; do
@@ -114,4 +188,7 @@ fi
 
 status=0
 wait "$corvane_pid" || status=$?
+corvane_pid=""
 echo "corvane.exe exit code: $status"
+[ -z "$picture_failure" ] || exit 1
+exit "$status"

@@ -1,10 +1,12 @@
 """The scripts a user runs fail loudly when they cannot do their job.
 
-    python3 test_scripts.py --exe build/win32/corvane.exe --source . --work DIR
+    python3 test_scripts.py --exe build/win32/corvane.exe
+        --faults build/win32/tests/e2e/faults/corvane-faults.exe --source . --work DIR
 
-A mistyped option is refused, not taken as "skip" or a short run, and
-scripts/run.sh gives up on a help box it cannot find, ends its Wine session
-and its Xvfb, and says what it did not find.
+A mistyped option is refused, by test.sh before it builds anything, not
+taken as "skip" or a short run. scripts/run.sh saves a picture only of the
+help box, exits with corvane.exe's exit code, and gives up on a box it
+cannot find; every run ends its Wine session and its Xvfb.
 """
 
 import argparse
@@ -17,13 +19,14 @@ import sys
 import time
 import unittest
 
-from winetest import run_tests
+from winetest import prefix_processes, run_tests
 
-EXE = SOURCE = WORK = None
+EXE = FAULTS = SOURCE = WORK = None
 
 BAD_WHOLE_NUMBERS = ["10m", "abc", "-1", " 5", "1e3", "3.5"]
 # The box wait (90 s) plus a fresh prefix, with room for an emulated Wine.
 RUN_SCRIPT_SECONDS = 420
+REACHED = "install-deps reached"
 
 
 def stub(folder, name, body):
@@ -33,90 +36,117 @@ def stub(folder, name, body):
     os.chmod(path, os.stat(path).st_mode | stat.S_IXUSR)
 
 
-def processes_with(variable, value):
-    """Ids of the processes whose environment holds variable=value."""
-    wanted = ("%s=%s" % (variable, value)).encode()
-    found = []
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open("/proc/%s/environ" % pid, "rb") as f:
-                if wanted in f.read().split(b"\0"):
-                    found.append(int(pid))
-        except OSError:
-            pass  # ended meanwhile, or not ours to read
-    return found
+def script_tree(name, script, exe=None, stubs=()):
+    """A tree of its own holding scripts/SCRIPT, an install-deps.sh that
+    says it was reached, and cmake and each of stubs as do-nothing programs
+    ahead on PATH; with exe as the built corvane.exe. Returns (root, PATH)."""
+    root = os.path.join(WORK, name)
+    shutil.rmtree(root, ignore_errors=True)
+    folder = os.path.join(root, "stubs")
+    for sub in ("scripts", "stubs", os.path.join("build", "win32")):
+        os.makedirs(os.path.join(root, sub))
+    shutil.copy(os.path.join(SOURCE, "scripts", script), os.path.join(root, "scripts"))
+    stub(os.path.join(root, "scripts"), "install-deps.sh", "echo '%s' >&2" % REACHED)
+    for program, body in (("cmake", "exit 0"),) + tuple(stubs):
+        stub(folder, program, body)
+    if exe:
+        shutil.copy(exe, os.path.join(root, "build", "win32", "corvane.exe"))
+    return root, folder + os.pathsep + os.environ["PATH"]
 
 
 class OptionTest(unittest.TestCase):
-    def assert_refused(self, variable, value, command):
-        env = dict(os.environ, **{variable: value})
+    def assert_refused(self, variable, value, command, env=None):
+        env = dict(env or os.environ, **{variable: value})
         result = subprocess.run(command, env=env, capture_output=True, text=True, timeout=120)
         self.assertNotEqual(result.returncode, 0, result.stdout)
         self.assertIn(variable, result.stderr)
+        self.assertNotIn(REACHED, result.stderr, "refused only after installing and building")
 
     def test_bad_values_are_refused(self):
         fuzzers = ["sh", os.path.join(SOURCE, "tests", "fuzz", "run_fuzzers.sh"),
                    os.path.join(WORK, "no-build")]
         differential = [sys.executable, os.path.join(SOURCE, "tests", "e2e", "test_differential.py"),
                         "--exe", EXE]
-        rows = [("FUZZ_SECONDS", value, fuzzers) for value in BAD_WHOLE_NUMBERS]
-        rows += [("CORVANE_DIFF_CASES", value, differential) for value in BAD_WHOLE_NUMBERS + ["0"]]
-        rows += [("CORVANE_DIFF_SEED", value, differential) for value in BAD_WHOLE_NUMBERS]
-        for variable, value, command in rows:
-            with self.subTest(variable=variable, value=value):
-                self.assert_refused(variable, value, command)
+        root, path = script_tree("test-tree", "test.sh")
+        whole_run = (["sh", os.path.join(root, "scripts", "test.sh")], dict(os.environ, PATH=path))
+        rows = [("FUZZ_SECONDS", value, fuzzers, None) for value in BAD_WHOLE_NUMBERS]
+        rows += [("CORVANE_DIFF_CASES", value, differential, None)
+                 for value in BAD_WHOLE_NUMBERS + ["0"]]
+        rows += [("CORVANE_DIFF_SEED", value, differential, None) for value in BAD_WHOLE_NUMBERS]
+        rows += [(variable, value) + whole_run
+                 for variable in ("FUZZ_SECONDS", "CORVANE_DIFF_SEED", "CORVANE_DIFF_CASES")
+                 for value in BAD_WHOLE_NUMBERS]
+        rows.append(("CORVANE_DIFF_CASES", "0") + whole_run)
+        for variable, value, command, env in rows:
+            with self.subTest(script=os.path.basename(command[1]), variable=variable, value=value):
+                self.assert_refused(variable, value, command, env)
 
 
 class RunScriptTest(unittest.TestCase):
-    def test_box_not_found_ends_the_session_and_fails(self):
-        # run.sh in a tree of its own, with the built program, no installer
-        # and no build step, and an xdotool that finds no window.
-        root = os.path.join(WORK, "run-tree")
-        shutil.rmtree(root, ignore_errors=True)
-        stubs = os.path.join(root, "stubs")
-        for folder in ("scripts", "stubs", os.path.join("build", "win32")):
-            os.makedirs(os.path.join(root, folder))
-        shutil.copy(os.path.join(SOURCE, "scripts", "run.sh"), os.path.join(root, "scripts"))
-        stub(os.path.join(root, "scripts"), "install-deps.sh", "exit 0")
-        stub(stubs, "cmake", "exit 0")
-        stub(stubs, "xdotool", "exit 1")
-        shutil.copy(EXE, os.path.join(root, "build", "win32", "corvane.exe"))
-        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WINEPREFIX")}
-        env["PATH"] = stubs + os.pathsep + env["PATH"]
+    def run_script(self, name, exe, argument, stubs=()):
+        """run.sh ARGUMENT in a tree of its own, without a display; returns
+        (exit code, stdout, stderr, pictures saved)."""
+        root, path = script_tree(name, "run.sh", exe, stubs)
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "XAUTHORITY", "WINEPREFIX")}
+        env["PATH"] = path
         started = time.time()
-        run = subprocess.Popen(["sh", os.path.join(root, "scripts", "run.sh")], env=env,
+        run = subprocess.Popen(["sh", os.path.join(root, "scripts", "run.sh"), argument], env=env,
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                start_new_session=True)
+        prefix = os.path.join(root, "build", "run", "prefix")
         try:
             out, err = run.communicate(timeout=RUN_SCRIPT_SECONDS)
         except subprocess.TimeoutExpired:
             os.killpg(run.pid, signal.SIGKILL)
-            subprocess.run(["wineserver", "-k"], timeout=60,
-                           env=dict(env, WINEPREFIX=os.path.join(root, "build", "run", "prefix")))
+            subprocess.run(["wineserver", "-k"], timeout=60, env=dict(env, WINEPREFIX=prefix))
             self.fail("run.sh was still waiting after %d s" % RUN_SCRIPT_SECONDS)
-        print("run.sh ended after %.0f s" % (time.time() - started), file=sys.stderr)
-        self.assertEqual(run.returncode, 1, out + err)
-        self.assertIn('the window "Corvane - Wine desktop" was not found', err)
-        # Its Xvfb and every Wine process carry the run's prefix in their
-        # environment; none may be left.
-        prefix = os.path.join(root, "build", "run", "prefix")
-        deadline = time.time() + 20
-        while processes_with("WINEPREFIX", prefix) and time.time() < deadline:
-            time.sleep(0.5)
-        left = processes_with("WINEPREFIX", prefix)
-        for pid in left:
-            os.kill(pid, signal.SIGKILL)
+        print("run.sh %s ended after %.0f s" % (argument, time.time() - started), file=sys.stderr)
+        # run.sh waits for its Wine processes and its Xvfb, which carry the
+        # run's prefix in their environment, before it ends.
+        left = prefix_processes(prefix)
+        for process in left:
+            os.kill(int(process.split()[0]), signal.SIGKILL)
         self.assertEqual(left, [], "run.sh left processes behind")
+        run_dir = os.path.join(root, "build", "run")
+        pictures = sorted(f for f in os.listdir(run_dir) if f.endswith("-box.png"))
+        return run.returncode, out, err, pictures
+
+    def test_verdicts(self):
+        # Under Wine the lock is refused (LockWorkStation is a stub returning
+        # FALSE), so "0" exits with 1; on Windows it would lock and exit 0.
+        rows = [
+            ("help", EXE, "?", 0, 0, ["help-box.png"], "Saved a picture of the help box"),
+            ("lock", EXE, "0", 1, 1, [], "No help box appeared"),
+            ("fault", FAULTS, "access", 216, 1, ["other-box.png"],
+             'the box shown is "Error", not the help box "About Corvane"'),
+        ]
+        for name, exe, argument, corvane_code, code, pictures, said in rows:
+            with self.subTest(case=name):
+                status, out, err, saved = self.run_script("run-" + name, exe, argument)
+                self.assertEqual(status, code, out + err)
+                self.assertEqual(saved, pictures)
+                self.assertIn(said, out + err)
+                self.assertEqual(out.rstrip("\n").split("\n")[-1],
+                                 "corvane.exe exit code: %d" % corvane_code)
+
+    def test_box_not_found_ends_the_session_and_fails(self):
+        # An xdotool that finds no window.
+        status, out, err, saved = self.run_script("run-no-box", EXE, "?", [("xdotool", "exit 1")])
+        self.assertEqual(status, 1, out + err)
+        self.assertIn('the window "Corvane - Wine desktop" was not found', err)
+        self.assertEqual(saved, [])
 
 
 def main():
-    global EXE, SOURCE, WORK
+    global EXE, FAULTS, SOURCE, WORK
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
+    parser.add_argument("--faults", required=True)
     parser.add_argument("--source", required=True)
     parser.add_argument("--work", required=True)
     args, rest = parser.parse_known_args()
-    EXE, SOURCE, WORK = (os.path.abspath(p) for p in (args.exe, args.source, args.work))
+    EXE, FAULTS, SOURCE, WORK = (os.path.abspath(p) for p in
+                                 (args.exe, args.faults, args.source, args.work))
     os.makedirs(WORK, exist_ok=True)
     sys.exit(0 if run_tests([sys.argv[0]] + rest, "e2e script cases") else 1)
 
