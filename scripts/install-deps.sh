@@ -30,10 +30,19 @@ fi
 # in the middle of a sync. Once a second try has failed too, the suites
 # whose index failed are pinned out of this run's installs: a suite read for
 # amd64 but not for i386 would ask for two versions of the libraries that
-# both halves of Wine share.
+# both halves of Wine share. The pins go ahead of the administrator's own
+# preferences, which apt then reads from this run's file instead.
 apt_options=""
 apt_work=""
-trap '[ -z "$apt_work" ] || rm -rf "$apt_work"' EXIT
+left_out=""
+finish() {
+  [ -z "$apt_work" ] || rm -rf "$apt_work"
+  for suite in $left_out; do
+    echo "install-deps: installed WITHOUT $suite, whose index failed to download:" \
+      "no package and no security update from $suite was installed" >&2
+  done
+}
+trap finish EXIT
 apt_update() {
   [ -n "$apt_work" ] || apt_work=$(mktemp -d)
   for attempt in 1 2; do
@@ -46,11 +55,16 @@ apt_update() {
     echo "install-deps: apt-get update failed" >&2
     exit 1
   fi
+  left_out=$(printf '%s\n' $left_out $failed | sort -u)
   echo "install-deps: the index of" $failed "failed to download twice;" \
     "installing without it" >&2
-  for suite in $failed; do
-    printf 'Package: *\nPin: release n=%s\nPin-Priority: -1\n\n' "$suite"
-  done >"$apt_work/preferences"
+  eval "$(apt-config shell own_preferences Dir::Etc::Preferences/f)"
+  {
+    for suite in $failed; do
+      printf 'Package: *\nPin: release n=%s\nPin-Priority: -1\n\n' "$suite"
+    done
+    [ ! -f "${own_preferences:-}" ] || cat "$own_preferences"
+  } >"$apt_work/preferences"
   apt_options="-o Dir::Etc::Preferences=$apt_work/preferences"
 }
 apt_install() {
@@ -130,11 +144,18 @@ add_backports() {
 # not run 32-bit programs itself. Emulators before 8.x make each Wine start
 # take most of a minute, so take the one from backports.
 misc=/proc/sys/fs/binfmt_misc
+emulator=/usr/bin/qemu-i386-static
 modern_emulator() {
-  qemu-i386-static --version 2>/dev/null | grep -q "version \([89]\|[1-9][0-9]\)\."
+  "$emulator" --version 2>/dev/null | grep -q "version \([89]\|[1-9][0-9]\)\."
+}
+# An entry this script made before, with the credentials flag (C): the
+# emulator then ran a setuid program with its owner's rights.
+ours_with_credentials() {
+  [ -f "$misc/qemu-i386" ] && grep -qx "interpreter $emulator" "$misc/qemu-i386" &&
+    grep -q '^flags: .*C' "$misc/qemu-i386"
 }
 if ! /usr/lib/wine/wine --version >/dev/null 2>&1 ||
-   { [ -f "$misc/qemu-i386" ] && ! modern_emulator; }; then
+   { [ -f "$misc/qemu-i386" ] && ! modern_emulator; } || ours_with_credentials; then
   need_root "qemu-user-static (i386 emulation)"
   if ! modern_emulator; then
     add_backports
@@ -142,9 +163,11 @@ if ! /usr/lib/wine/wine --version >/dev/null 2>&1 ||
     apt_install -t "$codename-backports" qemu-user-static
   fi
   [ -f "$misc/register" ] || mount -t binfmt_misc binfmt_misc "$misc"
-  # Re-register so the entry holds the emulator installed now (flag F opens it once).
+  # Re-register so the entry holds the emulator installed now. Flag F opens
+  # it once, so it works in any mount namespace; no C, with which a setuid
+  # program would run with its owner's rights under the emulator.
   [ -f "$misc/qemu-i386" ] && echo -1 >"$misc/qemu-i386"
-  printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:FOC' \
+  printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$emulator"':F' \
     >"$misc/register"
   /usr/lib/wine/wine --version >/dev/null
 fi
