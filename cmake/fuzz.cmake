@@ -34,6 +34,9 @@ function(corvane_fuzz_target name)
     COMMAND fuzz-replay-${name}
             ${CORVANE_FUZZ_DIR}/corpus/${name} ${CORVANE_FUZZ_DIR}/corpus/${name}_long
             ${CORVANE_FUZZ_DIR}/crashes/${name})
+  # The longest, the argument list's megabyte lines under the sanitizers,
+  # takes some 15 s.
+  set_tests_properties(fuzz.regression.${name} PROPERTIES TIMEOUT 120)
 
   if(CORVANE_FUZZERS)
     add_executable(fuzz-${name} ${sources})

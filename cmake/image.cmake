@@ -72,4 +72,5 @@ set(CORVANE_IMAGE_TEST
   --generator ${CMAKE_GENERATOR} --build-type ${CMAKE_BUILD_TYPE})
 add_test(NAME image.file COMMAND ${CORVANE_IMAGE_TEST})
 add_test(NAME image.reproducible COMMAND ${CORVANE_IMAGE_TEST} --reproduce -k test_two_clean_builds)
+set_tests_properties(image.file PROPERTIES TIMEOUT 60)
 set_tests_properties(image.reproducible PROPERTIES TIMEOUT 900)
