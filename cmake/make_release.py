@@ -89,7 +89,13 @@ def plain_text(markdown, version):
             out += table(rows)
             continue
         elif line.startswith("    "):
-            out.append(line)  # code: exactly as written
+            # Code exactly as written. Markdown needs a blank line between
+            # the sentence that introduces a block and the block; plain text
+            # reads better, and shorter, without it.
+            if len(out) > 1 and out[-1] == "" and out[-2].endswith(":") \
+                    and not out[-2].startswith("    "):
+                out.pop()
+            out.append(line)
         else:
             out.append(inline(line))
         i += 1

@@ -47,6 +47,7 @@ INSTALLER_WORDS = ("install", "setup", "update", "patch")
 TASK_MEMBER, TASK_NAME = "corvane-task.xml", "Corvane"
 TASK_NAMESPACE = {"t": "http://schemas.microsoft.com/windows/2004/02/mit/task"}
 INTERACTIVE_SID = "S-1-5-4"
+PRINCIPAL_ID = "Author"
 INSTALLED_AT = r"C:\Program Files\Corvane\corvane.exe"
 SOFTHSM_MODULE = "/usr/lib/softhsm/libsofthsm2.so"
 TOKEN, TOKEN_KEY = "corvane-test", "signer"
@@ -257,6 +258,12 @@ class TaskDefinitionTest(unittest.TestCase):
         self.assertIsNone(task.find("t:Triggers", TASK_NAMESPACE))
         self.assertEqual(children("t:Actions/t:Exec"),
                          [("Command", INSTALLED_AT), ("Arguments", HARMLESS_ARGUMENT)])
+        # The one principal carries an id, and the actions name it as the
+        # context they run in; a validator that keys principals by id
+        # rejects a principal without one.
+        principals = task.findall("t:Principals/t:Principal", TASK_NAMESPACE)
+        self.assertEqual([p.get("id") for p in principals], [PRINCIPAL_ID])
+        self.assertEqual(task.find("t:Actions", TASK_NAMESPACE).get("Context"), PRINCIPAL_ID)
 
 
 class VersionTest(unittest.TestCase):
