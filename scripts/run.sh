@@ -52,6 +52,13 @@ corvane_pid=""
 cleanup() {
   status=$?
   trap - EXIT
+  # wineboot carries out Wine's log-off, reboot and shutdown, starting and
+  # ending processes; a process it is starting as the server ends would be
+  # left behind, waiting for ever for that server.
+  deadline=$(($(date +%s) + end_seconds))
+  while prefix_processes | grep -qi '\\wineboot\.exe' && [ "$(date +%s)" -lt "$deadline" ]; do
+    sleep 0.5
+  done
   timeout "$step_seconds" env WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
   timeout "$step_seconds" env WINEPREFIX="$prefix" wineserver -w 2>/dev/null || true
   if [ -n "$xvfb_pid" ]; then
@@ -116,7 +123,9 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
 fi
 
 echo "Preparing a fresh Wine prefix in $prefix ..."
-bounded "$prepare_seconds" "wineboot" wineboot -i
+# Wine makes the prefix as it starts its first program; "wineboot -i" would
+# run a second init, whose second services.exe keeps restarting services.
+bounded "$prepare_seconds" "the first Wine start" wine cmd /c exit
 bounded "$step_seconds" "wine reg add" wine reg add 'HKCU\Software\Wine\WineDbg' \
   /v ShowCrashDialog /t REG_DWORD /d 0 /f
 desktop_name=Corvane

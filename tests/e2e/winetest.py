@@ -73,11 +73,13 @@ class WineError(Exception):
 TEMPLATE_VARIABLE = "CORVANE_WINE_TEMPLATE"
 SERVER_FOLDER_NOTE = "wineserver"
 TEMPLATE_READY = "ready"
-# wineboot, once and at most twice more; see make_prefix().
-WINEBOOT_ATTEMPTS = 3
-WINEBOOT_SECONDS = 300
+# The first start of Wine in a new prefix, once and at most twice more;
+# see make_prefix().
+FIRST_START_ATTEMPTS = 3
+FIRST_START_SECONDS = 300
 # For the wineserver to end and every process of its session with it.
 SESSION_END_SECONDS = 60
+BOOT_PROCESS = re.compile(r"\\wineboot\.exe\b", re.I)
 
 
 EWX_FORCE = 4
@@ -264,13 +266,52 @@ def prefix_processes(prefix):
     return found
 
 
-def end_session(prefix):
+def _is_server(process):
+    fields = process.split()
+    return len(fields) > 1 and os.path.basename(fields[1]).startswith("wineserver")
+
+
+def settle_session(prefix, launcher, env):
+    """Waits until nothing in the session is starting a process; returns
+    what still was after the wait, or None.
+
+    A process that the wineserver has not yet met when it is ended waits for
+    ever for a server that is gone. Wine's session manager, wineboot, starts
+    processes as a session begins and again after a forced ExitWindowsEx,
+    which it carries out, and services.exe starts the session's services
+    after it: the launcher's --settle waits for both, once the wineboot that
+    may still be ending every process, the launcher included, has gone.
+    """
+    deadline = time.time() + SESSION_END_SECONDS
+    while any(BOOT_PROCESS.search(p) for p in prefix_processes(prefix)) and time.time() < deadline:
+        time.sleep(0.2)
+    try:
+        status, out = run_wine([launcher, "--settle"], env, SESSION_END_SECONDS * 2, keep_stderr=False)
+    except subprocess.TimeoutExpired:
+        return "the launcher's --settle, which did not end within %d s" % (SESSION_END_SECONDS * 2)
+    fields = out.decode("ascii", "replace").split()
+    if status == 0 and fields == ["settled"]:
+        return None
+    if fields[:1] == ["unsettled"] and len(fields) == 2:
+        return bytes.fromhex(fields[1]).decode("latin-1")
+    return "the launcher's --settle (exit code %d, output %r)" % (status, out[-200:])
+
+
+def end_session(prefix, launcher=None, env=None):
     """Ends the prefix's wineserver and every process of its session, and
     waits until none is left. Returns those that outlived the wait, which
     have then been killed: each is a fault of whatever left it running.
+
+    With a launcher, first waits until nothing in the session is starting
+    a process (settle_session).
     """
     if not os.path.isdir(prefix):
         return []
+    survivors = []
+    if launcher and os.path.exists(launcher) and not all(_is_server(p) for p in prefix_processes(prefix)):
+        starting = settle_session(prefix, launcher, env)
+        if starting:
+            survivors.append("(still starting after %d s: %s)" % (SESSION_END_SECONDS, starting))
     env = dict(os.environ, WINEPREFIX=prefix)
     for flag in ("-k", "-w"):
         subprocess.run(["wineserver", flag], env=env, stdout=subprocess.DEVNULL,
@@ -278,17 +319,17 @@ def end_session(prefix):
     deadline = time.time() + SESSION_END_SECONDS
     while prefix_processes(prefix) and time.time() < deadline:
         time.sleep(0.2)
-    survivors = prefix_processes(prefix)
-    for survivor in survivors:
+    left = prefix_processes(prefix)
+    for process in left:
         try:
-            os.kill(int(survivor.split()[0]), signal.SIGKILL)
+            os.kill(int(process.split()[0]), signal.SIGKILL)
         except ProcessLookupError:
             pass
-    return survivors
+    return survivors + left
 
 
-def end_session_or_fail(prefix, when):
-    survivors = end_session(prefix)
+def end_session_or_fail(prefix, when, launcher=None, env=None):
+    survivors = end_session(prefix, launcher, env)
     if survivors:
         raise WineError("%s, these processes of %s were still running: %s"
                         % (when, prefix, "; ".join(survivors)))
@@ -317,27 +358,33 @@ def write_authority(path, cookie):
 def make_prefix(env, directory):
     """Makes the prefix env names, with the settings every test relies on.
 
-    Only the wineboot step is retried, at most twice, each time in a new
-    prefix: a failed first start of Wine under a user-mode emulator has
-    been seen once, and every later check of the prefix would then fail.
+    Only the first start of Wine is retried, at most twice, each time in a
+    new prefix: a failed first start under a user-mode emulator has been
+    seen once, and every later check of the prefix would then fail.
+
+    Wine makes the prefix itself as it starts the session's first program,
+    running "wineboot --init" first. That program is not "wineboot -i",
+    which would run a second init: its second services.exe keeps restarting
+    the session's services, and ending the session then may catch one of
+    them half started.
     """
     prefix = env["WINEPREFIX"]
-    for attempt in range(1, WINEBOOT_ATTEMPTS + 1):
+    for attempt in range(1, FIRST_START_ATTEMPTS + 1):
         os.makedirs(prefix)
         # A persistent server keeps the session alive between runs.
         subprocess.run(["wineserver", "-p"], env=env, check=True)
         try:
             # With Wine's own error messages on: a failure then says which
             # step of the start-up went wrong.
-            wine(["wineboot", "-i"], dict(env, WINEDEBUG="fixme-all"), WINEBOOT_SECONDS)
+            wine(["cmd", "/c", "exit"], dict(env, WINEDEBUG="fixme-all"), FIRST_START_SECONDS)
             break
         except WineError as error:
-            if attempt == WINEBOOT_ATTEMPTS:
+            if attempt == FIRST_START_ATTEMPTS:
                 raise
-            print("wineboot failed (attempt %d of %d); retrying in a new prefix: %s"
-                  % (attempt, WINEBOOT_ATTEMPTS, str(error).strip().splitlines()[-1]),
+            print("the first Wine start failed (attempt %d of %d); retrying in a new prefix: %s"
+                  % (attempt, FIRST_START_ATTEMPTS, str(error).strip().splitlines()[-1]),
                   file=sys.stderr, flush=True)
-            end_session_or_fail(prefix, "after a failed wineboot")
+            end_session_or_fail(prefix, "after a failed first start")
             shutil.rmtree(prefix)
     reg = os.path.join(directory, "settings.reg")
     with open(reg, "w", encoding="ascii") as f:
@@ -345,7 +392,11 @@ def make_prefix(env, directory):
         f.write("[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n\"ShowCrashDialog\"=dword:00000000\n\n")
         f.write("[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\n\"RelayInclude\"=\"%s\"\n\n"
                 % ";".join(TRACED_FUNCTIONS))
-    wine(["reg", "import", windows_path(reg)], env, 120)
+        # wineboot starts the menu builder as each session begins, and again
+        # after a forced ExitWindowsEx, without waiting for it.
+        f.write("[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServices]\n"
+                "\"winemenubuilder\"=-\n\n")
+    wine(["reg", "import", windows_path(reg), "/reg:64"], env, 120)
 
 
 def make_template(directory):
@@ -448,7 +499,7 @@ class WineSession:
     def close(self):
         """Ends the session; fails, naming them, if any of its processes
         outlive the wineserver."""
-        survivors = end_session(self.prefix)
+        survivors = end_session(self.prefix, self.launcher, self.env)
         # A copy of the template is 1.3 GB, and another run makes it again
         # in a second.
         if self.from_template and os.path.isdir(self.prefix):
@@ -520,7 +571,7 @@ class WineSession:
         # after it returns, whichever program runs then, and how long that
         # moment lasts depends on the machine: end the session now and start
         # a new one, so that nothing is left to end the next program.
-        end_session_or_fail(self.prefix, "after a forced ExitWindowsEx")
+        end_session_or_fail(self.prefix, "after a forced ExitWindowsEx", self.launcher, self.env)
         subprocess.run(["wineserver", "-p"], env=self.env, check=True)
 
     def _scratch_file(self, data):
