@@ -64,9 +64,14 @@ def table(rows):
     return out
 
 
+def download_parts(markdown):
+    """The readme's parts between the download markers, in order."""
+    return re.findall("^" + re.escape(BEGIN) + r"\n(.*?)^" + re.escape(END), markdown,
+                      re.S | re.M)
+
+
 def plain_text(markdown, version):
-    parts = re.findall("^" + re.escape(BEGIN) + r"\n(.*?)^" + re.escape(END), markdown,
-                       re.S | re.M)
+    parts = download_parts(markdown)
     if not parts:
         sys.exit("make_release: no %s ... %s part in the readme" % (BEGIN, END))
     out = []

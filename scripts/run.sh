@@ -59,8 +59,8 @@ cleanup() {
   while prefix_processes | grep -qi '\\wineboot\.exe' && [ "$(date +%s)" -lt "$deadline" ]; do
     sleep 0.5
   done
-  timeout "$step_seconds" env WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
-  timeout "$step_seconds" env WINEPREFIX="$prefix" wineserver -w 2>/dev/null || true
+  in_prefix timeout "$step_seconds" wineserver -k 2>/dev/null || true
+  in_prefix timeout "$step_seconds" wineserver -w 2>/dev/null || true
   if [ -n "$xvfb_pid" ]; then
     kill "$xvfb_pid" 2>/dev/null || true
     wait "$xvfb_pid" 2>/dev/null || true
@@ -91,8 +91,7 @@ fail() {
 bounded() {
   seconds=$1 what=$2
   shift 2
-  timeout "$seconds" env WINEPREFIX="$prefix" WINEDEBUG=-all \
-    WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" "$@" >/dev/null 2>&1 && return
+  in_prefix timeout "$seconds" "$@" >/dev/null 2>&1 && return
   [ $? -ne 124 ] || fail "$what did not end within $seconds s"
   fail "$what failed"
 }
@@ -112,7 +111,7 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
   cookie=$(mcookie)
   xauth -q -f "$authority" add :0 . "$cookie"
   exec 3>"$run_dir/display"
-  env WINEPREFIX="$prefix" Xvfb -displayfd 3 -auth "$authority" -screen 0 1280x1024x24 \
+  in_prefix Xvfb -displayfd 3 -auth "$authority" -screen 0 1280x1024x24 \
     -nolisten tcp >/dev/null 2>&1 &
   xvfb_pid=$!
   exec 3>&-

@@ -25,7 +25,7 @@ wine = None
 
 REPO_ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(REPO_ROOT, "cmake"))
-from make_release import BEGIN, END  # noqa: E402  the guide's parts, as the zip takes them
+from make_release import download_parts  # noqa: E402  the guide's parts, as the zip takes them
 
 SHELLS = ("cmd prompt", "batch file", "PowerShell", "Target")  # Target: a shortcut's
 BATCH_SHELL = "batch file"
@@ -52,8 +52,7 @@ def guide_code_blocks(path):
     readme's download parts."""
     with open(path, encoding="utf-8") as f:
         markdown = f.read()
-    parts = re.findall("^" + re.escape(BEGIN) + r"\n(.*?)^" + re.escape(END), markdown,
-                       re.S | re.M)
+    parts = download_parts(markdown)
     blocks = []
     for part in parts:
         lines = part.split("\n")

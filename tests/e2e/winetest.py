@@ -3,10 +3,10 @@
 A WineSession owns a throw-away WINEPREFIX under build/e2e/NAME, an Xvfb
 display only this account may use, and the prefix's wineserver, and removes
 all of them on exit, failing if a process of the prefix outlives the
-server. Its run() starts a program through the launcher (tools/launch.c) with the exact
-command-line bytes, presses OK on every message box the program shows after
-reading it, and records the program's own platform calls from Wine's relay
-trace.
+server. Its run() starts a program through the launcher (tools/launch.c)
+with the exact command-line bytes, presses OK on every message box the
+program shows after reading it, and records the program's own platform
+calls from Wine's relay trace.
 
 Making a prefix takes Wine most of half a minute, so CTest makes one per
 run (`winetest.py --make-template DIR`) and every session copies it; the
@@ -279,8 +279,8 @@ def settle_session(prefix, launcher, env):
     ever for a server that is gone. Wine's session manager, wineboot, starts
     processes as a session begins and again after a forced ExitWindowsEx,
     which it carries out, and services.exe starts the session's services
-    after it: the launcher's --settle waits for both, once the wineboot that
-    may still be ending every process, the launcher included, has gone.
+    after it. This waits for wineboot, which may still be ending every
+    process, and then the launcher's --settle for services.exe.
     """
     deadline = time.time() + SESSION_END_SECONDS
     while any(BOOT_PROCESS.search(p) for p in prefix_processes(prefix)) and time.time() < deadline:

@@ -25,7 +25,7 @@
  *   straggler PID HEX-NAME    (still running kSettleMilliseconds after the
  *                              program; the launcher then ends it)
  *
- * --settle waits until nothing in the session is starting a process (see
+ * --settle waits until services.exe has started the session's services (see
  * Settle) and prints "settled", or "unsettled HEX-WHAT" after
  * kSettleMilliseconds.
  */
@@ -218,18 +218,6 @@ static int RunOne(const char *application, char *commandLine) {
   return settled ? 0 : kStragglerExitCode;
 }
 
-static int WinebootRuns(void) {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  PROCESSENTRY32 entry = {sizeof entry};
-  int found = 0;
-  if (snapshot == INVALID_HANDLE_VALUE) return 0;
-  for (BOOL more = Process32First(snapshot, &entry); more && !found;
-       more = Process32Next(snapshot, &entry))
-    found = lstrcmpiA(entry.szExeFile, "wineboot.exe") == 0;
-  CloseHandle(snapshot);
-  return found;
-}
-
 /* Whether services.exe is still starting a service, or has yet to try one
  * it starts by itself; names it in `name`. */
 static int ServicesStarting(SC_HANDLE manager, char *name, int size) {
@@ -273,28 +261,16 @@ static int ServicesStarting(SC_HANDLE manager, char *name, int size) {
   return starting;
 }
 
-/* Waits until nothing in the session is starting a process: no wineboot
- * runs (it starts the session's services, and after a forced ExitWindowsEx
- * it ends every process and starts them again), and services.exe has tried
- * every service it starts by itself. Ending the wineserver while a process
- * is being started leaves that process behind, waiting for ever for a
- * server that is gone. */
+/* Waits until services.exe has tried every service it starts by itself:
+ * ending the wineserver while a process is being started leaves that
+ * process behind, waiting for ever for a server that is gone. The caller
+ * has waited for wineboot, which may end every process, this one included,
+ * and Wine itself runs a new session's wineboot before this program. */
 static int Settle(void) {
-  char what[256] = "wineboot.exe";
+  char what[256] = "the service manager";
   DWORD waited = 0;
-  while (WinebootRuns() && waited < kSettleMilliseconds) {
-    Sleep(kPollMilliseconds);
-    waited += kPollMilliseconds;
-  }
-  SC_HANDLE manager = NULL;
-  int settled = !WinebootRuns();
-  if (settled) {
-    manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ENUMERATE_SERVICE);
-    if (!manager) {
-      lstrcpyA(what, "the service manager");
-      settled = 0;
-    }
-  }
+  SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ENUMERATE_SERVICE);
+  int settled = manager != NULL;
   while (settled && ServicesStarting(manager, what, sizeof what)) {
     if (waited >= kSettleMilliseconds) settled = 0;
     Sleep(kPollMilliseconds);
