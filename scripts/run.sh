@@ -111,7 +111,9 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
   cookie=$(mcookie)
   xauth -q -f "$authority" add :0 . "$cookie"
   exec 3>"$run_dir/display"
-  in_prefix Xvfb -displayfd 3 -auth "$authority" -screen 0 1280x1024x24 \
+  # A simple command, not in_prefix: a function run in the background is a
+  # subshell, so $! would be that shell, and killing it would leave Xvfb.
+  env WINEPREFIX="$prefix" Xvfb -displayfd 3 -auth "$authority" -screen 0 1280x1024x24 \
     -nolisten tcp >/dev/null 2>&1 &
   xvfb_pid=$!
   exec 3>&-
