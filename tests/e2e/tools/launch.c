@@ -174,31 +174,33 @@ static int SettleJob(HANDLE job) {
   return 0;
 }
 
+/* Reports the last error of a failed start; call it before anything that
+ * may change that error. */
+static int LaunchError(void) {
+  printf("launch-error %lu\n", GetLastError());
+  fflush(stdout);
+  return 2;
+}
+
 static int RunOne(const char *application, char *commandLine) {
   STARTUPINFOA startup = {sizeof startup};
   PROCESS_INFORMATION process;
   HANDLE job = CreateJobObjectA(NULL, NULL);
-  if (!job) {
-    printf("launch-error %lu\n", GetLastError());
-    fflush(stdout);
-    return 2;
-  }
+  if (!job) return LaunchError();
   /* Suspended until it is in the job, so that nothing it starts escapes. */
   if (!CreateProcessA(application, commandLine, NULL, NULL, FALSE,
                       CREATE_SUSPENDED, NULL, NULL, &startup, &process)) {
-    printf("launch-error %lu\n", GetLastError());
-    fflush(stdout);
+    int status = LaunchError();
     CloseHandle(job);
-    return 2;
+    return status;
   }
   if (!AssignProcessToJobObject(job, process.hProcess)) {
-    printf("launch-error %lu\n", GetLastError());
-    fflush(stdout);
+    int status = LaunchError();
     TerminateProcess(process.hProcess, kStragglerExitCode);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     CloseHandle(job);
-    return 2;
+    return status;
   }
   ResumeThread(process.hThread);
   ChildProcessId = process.dwProcessId;
@@ -246,14 +248,16 @@ static int ServicesStarting(SC_HANDLE manager, char *name, int size) {
                status->dwWin32ExitCode == ERROR_SERVICE_NEVER_STARTED) {
       SC_HANDLE service = OpenServiceA(manager, services[i].lpServiceName,
                                        SERVICE_QUERY_CONFIG);
-      DWORD configSize = 0;
-      QueryServiceConfigA(service, NULL, 0, &configSize);
-      QUERY_SERVICE_CONFIGA *config = malloc(configSize ? configSize : 1);
-      if (service && config &&
-          QueryServiceConfigA(service, config, configSize, &configSize))
-        starting = config->dwStartType <= SERVICE_AUTO_START;
-      free(config);
-      if (service) CloseServiceHandle(service);
+      if (service) {
+        DWORD configSize = 0;
+        QueryServiceConfigA(service, NULL, 0, &configSize);
+        QUERY_SERVICE_CONFIGA *config = malloc(configSize ? configSize : 1);
+        if (config &&
+            QueryServiceConfigA(service, config, configSize, &configSize))
+          starting = config->dwStartType <= SERVICE_AUTO_START;
+        free(config);
+        CloseServiceHandle(service);
+      }
     }
     if (starting) lstrcpynA(name, services[i].lpServiceName, size);
   }
