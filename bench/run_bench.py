@@ -27,15 +27,13 @@ import os
 import random
 import re
 import statistics
-import subprocess
 import sys
-import tempfile
 
 import pefile
 
 REPO_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(REPO_ROOT, "tests", "e2e"))
-from winetest import WineSession, windows_path  # noqa: E402
+from winetest import WineSession, run_wine, windows_path  # noqa: E402
 MIN_ROUNDS = 20
 GAP_MS = 100
 RESAMPLES = 2000
@@ -76,16 +74,9 @@ class Wine(WineSession):
         super().__init__("bench")
 
     def run_program(self, args, timeout=120):
-        """Runs `wine args`; returns (exit code, stdout).
-
-        Output goes through a file: Wine's helper processes inherit the
-        handles and would hold a pipe open long after the program ended.
-        """
-        with tempfile.TemporaryFile() as out:
-            result = subprocess.run(["wine"] + args, env=self.env, timeout=timeout,
-                                    stdout=out, stderr=subprocess.DEVNULL)
-            out.seek(0)
-            return result.returncode, out.read().decode("ascii", "replace")
+        """Runs `wine args` as a session of its own; returns (exit code, stdout)."""
+        code, out = run_wine(args, self.env, timeout, keep_stderr=False)
+        return code, out.decode("ascii", "replace")
 
     def system32_program(self, name):
         """The 32-bit build of a Windows program of the prefix."""

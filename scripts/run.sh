@@ -52,15 +52,18 @@ corvane_pid=""
 cleanup() {
   status=$?
   trap - EXIT
-  # wineboot carries out Wine's log-off, reboot and shutdown, starting and
-  # ending processes; a process it is starting as the server ends would be
-  # left behind, waiting for ever for that server.
-  deadline=$(($(date +%s) + end_seconds))
-  while prefix_processes | grep -qi '\\wineboot\.exe' && [ "$(date +%s)" -lt "$deadline" ]; do
-    sleep 0.5
-  done
-  in_prefix timeout "$step_seconds" wineserver -k 2>/dev/null || true
-  in_prefix timeout "$step_seconds" wineserver -w 2>/dev/null || true
+  # The session ends by itself once corvane.exe has ended, Wine's log-off,
+  # reboot and shutdown included, and whatever Wine started for it with it.
+  # Only a run that gave up on corvane.exe ends the session itself.
+  if [ -n "$corvane_pid" ] && kill -0 "$corvane_pid" 2>/dev/null; then
+    in_prefix timeout "$step_seconds" wineserver -k 2>/dev/null || true
+  fi
+  if ! in_prefix timeout "$end_seconds" wineserver -w 2>/dev/null; then
+    echo "run.sh: the Wine session did not end within $end_seconds s; ended it" >&2
+    in_prefix timeout "$step_seconds" wineserver -k 2>/dev/null || true
+    in_prefix timeout "$step_seconds" wineserver -w 2>/dev/null || true
+    status=1
+  fi
   if [ -n "$xvfb_pid" ]; then
     kill "$xvfb_pid" 2>/dev/null || true
     wait "$xvfb_pid" 2>/dev/null || true
@@ -86,14 +89,19 @@ fail() {
   echo "run.sh: $*; ended the Wine session" >&2
   exit 1
 }
-# Runs a Wine step before the wait for the box, bounded:
-# "bounded SECONDS WHAT COMMAND...".
+# Runs a Wine step before the wait for the box, bounded and as a session of
+# its own: "bounded SECONDS WHAT COMMAND...". The next step waits until
+# the wineserver has ended the session: a program that starts while a
+# session ends is ended with it.
 bounded() {
   seconds=$1 what=$2
   shift 2
-  in_prefix timeout "$seconds" "$@" >/dev/null 2>&1 && return
-  [ $? -ne 124 ] || fail "$what did not end within $seconds s"
-  fail "$what failed"
+  step_status=0
+  in_prefix timeout "$seconds" "$@" >/dev/null 2>&1 || step_status=$?
+  [ "$step_status" -ne 124 ] || fail "$what did not end within $seconds s"
+  [ "$step_status" -eq 0 ] || fail "$what failed"
+  in_prefix timeout "$end_seconds" wineserver -w 2>/dev/null ||
+    fail "the Wine session of $what did not end within $end_seconds s"
 }
 
 rm -rf "$run_dir"

@@ -30,7 +30,7 @@ from xml.etree import ElementTree
 import pefile
 
 import model
-from winetest import WineSession, run_tests, run_wine, windows_path
+from winetest import WineSession, await_session_end_or_fail, run_tests, run_wine, windows_path
 
 EXE = CLIENT = TASK_CLIENT = ZIP = VERSION = COPYRIGHT = README = None
 wine = None
@@ -288,6 +288,7 @@ class ManifestTest(unittest.TestCase):
     def test_loader_reads_the_manifest_without_error(self):
         env = dict(wine.env, WINEDEBUG="+actctx")
         result = subprocess.run(["wine", EXE, "0"], env=env, capture_output=True, timeout=120)
+        await_session_end_or_fail(wine.prefix, "after corvane.exe 0")
         trace = result.stderr.decode("latin-1")
         self.assertEqual([l for l in trace.splitlines() if re.match(r"^\w+:(err|warn|fixme):actctx", l)], [])
         # The lines of the thread that made the program's context, from

@@ -18,7 +18,7 @@ import sys
 import tempfile
 import unittest
 
-from winetest import WineSession, run_tests, windows_path
+from winetest import WineSession, await_session_end_or_fail, run_tests, windows_path
 
 EXE = README = None
 wine = None
@@ -113,6 +113,7 @@ class ExamplesTest(unittest.TestCase):
                     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
                         subprocess.run(command, env=wine.env, stdout=out, stderr=err,
                                        timeout=BATCH_SECONDS)
+                        await_session_end_or_fail(wine.prefix, "after %s %s" % (name, argument))
                         out.seek(0)
                         err.seek(0)
                         output = out.read().decode("ascii", "replace").replace("\r", "").split("\n")

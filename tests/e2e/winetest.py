@@ -1,12 +1,15 @@
 """Runs Windows programs under Wine the way a user would, for black-box tests.
 
-A WineSession owns a throw-away WINEPREFIX under build/e2e/NAME, an Xvfb
-display only this account may use, and the prefix's wineserver, and removes
-all of them on exit, failing if a process of the prefix outlives the
-server. Its run() starts a program through the launcher (tools/launch.c)
-with the exact command-line bytes, presses OK on every message box the
-program shows after reading it, and records the program's own platform
-calls from Wine's relay trace.
+A WineSession owns a throw-away WINEPREFIX under build/e2e/NAME and an Xvfb
+display only this account may use, and removes both on exit. Its run()
+starts a program through the launcher (tools/launch.c) with the exact
+command-line bytes, presses OK on every message box the program shows
+after reading it, and records the program's own platform calls from Wine's
+relay trace. Each launcher, and each other Wine program the tests run, is
+a Wine session of its own: its wineserver ends the session once the
+program has ended, and nothing new starts until it has, every process of
+it with it (await_session_end). A process of the prefix still running
+after that fails the test, named.
 
 Making a prefix takes Wine most of half a minute, so CTest makes one per
 run (`winetest.py --make-template DIR`) and every session copies it; the
@@ -79,7 +82,6 @@ FIRST_START_ATTEMPTS = 3
 FIRST_START_SECONDS = 300
 # For the wineserver to end and every process of its session with it.
 SESSION_END_SECONDS = 60
-BOOT_PROCESS = re.compile(r"\\wineboot\.exe\b", re.I)
 
 
 EWX_FORCE = 4
@@ -225,14 +227,17 @@ def session_environment(prefix):
 
 
 def run_wine(args, env, timeout, keep_stderr=True):
-    """Runs `wine ARGS` to its end; returns its exit code and its output."""
+    """Runs `wine ARGS` as a session of its own: returns its exit code and
+    its output once the session has ended (see await_session_end)."""
     # Output goes to a file, not a pipe: processes that Wine starts in the
     # background inherit the handles and would hold a pipe open.
     with tempfile.TemporaryFile() as output:
         result = subprocess.run(["wine"] + args, env=env, timeout=timeout, stdout=output,
                                 stderr=output if keep_stderr else subprocess.DEVNULL)
         output.seek(0)
-        return result.returncode, output.read()
+        text = output.read()
+    await_session_end_or_fail(env["WINEPREFIX"], "after wine %s" % " ".join(args)[:200])
+    return result.returncode, text
 
 
 def wine(args, env, timeout):
@@ -247,7 +252,8 @@ def prefix_processes(prefix):
 
     Wine passes WINEPREFIX on to every process it starts, the server and
     the emulator included, so the environment tells them apart from those
-    of other prefixes.
+    of other prefixes. A process that has ended but not been reaped has no
+    environment left and is not listed.
     """
     wanted = ("WINEPREFIX=" + prefix).encode()
     found = []
@@ -266,73 +272,74 @@ def prefix_processes(prefix):
     return found
 
 
-def _is_server(process):
-    fields = process.split()
-    return len(fields) > 1 and os.path.basename(fields[1]).startswith("wineserver")
-
-
-def settle_session(prefix, launcher, env):
-    """Waits until nothing in the session is starting a process; returns
-    what still was after the wait, or None.
-
-    A process that the wineserver has not yet met when it is ended waits for
-    ever for a server that is gone. Wine's session manager, wineboot, starts
-    processes as a session begins and again after a forced ExitWindowsEx,
-    which it carries out, and services.exe starts the session's services
-    after it. This waits for wineboot, which may still be ending every
-    process, and then the launcher's --settle for services.exe.
-    """
-    deadline = time.time() + SESSION_END_SECONDS
-    while any(BOOT_PROCESS.search(p) for p in prefix_processes(prefix)) and time.time() < deadline:
-        time.sleep(0.2)
-    try:
-        status, out = run_wine([launcher, "--settle"], env, SESSION_END_SECONDS * 2, keep_stderr=False)
-    except subprocess.TimeoutExpired:
-        return "the launcher's --settle, which did not end within %d s" % (SESSION_END_SECONDS * 2)
-    fields = out.decode("ascii", "replace").split()
-    if status == 0 and fields == ["settled"]:
-        return None
-    if fields[:1] == ["unsettled"] and len(fields) == 2:
-        return bytes.fromhex(fields[1]).decode("latin-1")
-    return "the launcher's --settle (exit code %d, output %r)" % (status, out[-200:])
-
-
-def end_session(prefix, launcher=None, env=None):
-    """Ends the prefix's wineserver and every process of its session, and
-    waits until none is left. Returns those that outlived the wait, which
-    have then been killed: each is a fault of whatever left it running.
-
-    With a launcher, first waits until nothing in the session is starting
-    a process (settle_session).
-    """
-    if not os.path.isdir(prefix):
-        return []
-    survivors = []
-    if launcher and os.path.exists(launcher) and not all(_is_server(p) for p in prefix_processes(prefix)):
-        starting = settle_session(prefix, launcher, env)
-        if starting:
-            survivors.append("(still starting after %d s: %s)" % (SESSION_END_SECONDS, starting))
-    env = dict(os.environ, WINEPREFIX=prefix)
-    for flag in ("-k", "-w"):
-        subprocess.run(["wineserver", flag], env=env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=SESSION_END_SECONDS)
-    deadline = time.time() + SESSION_END_SECONDS
+def _wait_for_no_processes(prefix, seconds):
+    deadline = time.time() + seconds
     while prefix_processes(prefix) and time.time() < deadline:
         time.sleep(0.2)
-    left = prefix_processes(prefix)
-    for process in left:
+    return prefix_processes(prefix)
+
+
+def _kill(processes):
+    for process in processes:
         try:
             os.kill(int(process.split()[0]), signal.SIGKILL)
         except ProcessLookupError:
             pass
+
+
+def await_session_end(prefix):
+    """Waits until the prefix's Wine session has ended by itself: its
+    wineserver gone, and every process of the session with it. Returns the
+    processes still there after SESSION_END_SECONDS, which have then been
+    ended: each is a fault of whatever left it running.
+
+    Every session here is started by one program and ends when it does:
+    the server, which runs without persistence, tells Wine's own background
+    processes to end once no program is left, and exits after them. Nothing
+    may start in the meantime: the server would take a program that
+    connects while it is ending into a session whose services are going
+    away, and then end it too. So the next program starts only once this
+    has returned. This covers a forced ExitWindowsEx as well: Wine's
+    wineboot ends every program, and the session ends once wineboot has.
+    """
+    if not os.path.isdir(prefix):
+        return []
+    env = dict(os.environ, WINEPREFIX=prefix)
+    survivors = []
+    try:
+        subprocess.run(["wineserver", "-w"], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=SESSION_END_SECONDS)
+    except subprocess.TimeoutExpired:
+        survivors = ["(the session did not end within %d s; still running: %s)"
+                     % (SESSION_END_SECONDS, "; ".join(prefix_processes(prefix)))]
+        end_session(prefix)
+    left = _wait_for_no_processes(prefix, SESSION_END_SECONDS)
+    _kill(left)
     return survivors + left
 
 
-def end_session_or_fail(prefix, when, launcher=None, env=None):
-    survivors = end_session(prefix, launcher, env)
+def await_session_end_or_fail(prefix, when):
+    survivors = await_session_end(prefix)
     if survivors:
         raise WineError("%s, these processes of %s were still running: %s"
                         % (when, prefix, "; ".join(survivors)))
+
+
+def end_session(prefix):
+    """Ends the prefix's session at once, whatever runs in it, and waits
+    until none of its processes is left. Returns those that outlived the
+    wait, which have then been killed. For a session that a failed test or
+    an earlier run left behind; a session that ends as it should ends by
+    itself (await_session_end)."""
+    if not os.path.isdir(prefix):
+        return []
+    env = dict(os.environ, WINEPREFIX=prefix)
+    for flag in ("-k", "-w"):
+        subprocess.run(["wineserver", flag], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=SESSION_END_SECONDS)
+    left = _wait_for_no_processes(prefix, SESSION_END_SECONDS)
+    _kill(left)
+    return left
 
 
 FAMILY_WILD = 0xFFFF
@@ -371,8 +378,6 @@ def make_prefix(env, directory):
     prefix = env["WINEPREFIX"]
     for attempt in range(1, FIRST_START_ATTEMPTS + 1):
         os.makedirs(prefix)
-        # A persistent server keeps the session alive between runs.
-        subprocess.run(["wineserver", "-p"], env=env, check=True)
         try:
             # With Wine's own error messages on: a failure then says which
             # step of the start-up went wrong.
@@ -384,7 +389,8 @@ def make_prefix(env, directory):
             print("the first Wine start failed (attempt %d of %d); retrying in a new prefix: %s"
                   % (attempt, FIRST_START_ATTEMPTS, str(error).strip().splitlines()[-1]),
                   file=sys.stderr, flush=True)
-            end_session_or_fail(prefix, "after a failed first start")
+            for survivor in end_session(prefix):
+                print("ended a process the failed start left: %s" % survivor, file=sys.stderr)
             shutil.rmtree(prefix)
     reg = os.path.join(directory, "settings.reg")
     with open(reg, "w", encoding="ascii") as f:
@@ -465,8 +471,6 @@ class WineSession:
             note = os.path.join(self.prefix, SERVER_FOLDER_NOTE)
             if os.path.exists(note):
                 os.remove(note)
-            # A persistent server keeps the session alive between runs.
-            subprocess.run(["wineserver", "-p"], env=self.env, check=True)
         else:
             make_prefix(self.env, self.directory)
 
@@ -497,9 +501,11 @@ class WineSession:
         self.env["XAUTHORITY"] = authority
 
     def close(self):
-        """Ends the session; fails, naming them, if any of its processes
-        outlive the wineserver."""
-        survivors = end_session(self.prefix, self.launcher, self.env)
+        """Removes the prefix copy and the display; fails, naming them, if
+        processes of the prefix are still running. Each session here has
+        ended by the time its program has (see _launch), unless a test gave
+        up on it."""
+        survivors = await_session_end(self.prefix)
         # A copy of the template is 1.3 GB, and another run makes it again
         # in a second.
         if self.from_template and os.path.isdir(self.prefix):
@@ -525,10 +531,7 @@ class WineSession:
             args.append("--leave-boxes")
         out, stderr = self._launch(args, trace, timeout, command_line[:80])
         os.remove(cmd_file)
-        result = self._result(exe, out.splitlines(), stderr, trace)
-        if self._session_ended(result):
-            self._restart_session()
-        return result
+        return self._result(exe, out.splitlines(), stderr, trace)
 
     def run_many(self, exe, command_lines, trace=True, timeout_each=60):
         """Like run() for each command line, with one launcher for them all."""
@@ -557,22 +560,8 @@ class WineSession:
                     break
             if done == 0:
                 raise WineError("launcher ran nothing; stderr: %s" % stderr[-2000:])
-            if done < len(batch) or self._session_ended(results[start + done - 1]):
-                self._restart_session()
             start += done
         return results
-
-    @staticmethod
-    def _session_ended(result):
-        return result.exit_code is None or ends_session(result)
-
-    def _restart_session(self):
-        # A forced ExitWindowsEx ends every process of the session a moment
-        # after it returns, whichever program runs then, and how long that
-        # moment lasts depends on the machine: end the session now and start
-        # a new one, so that nothing is left to end the next program.
-        end_session_or_fail(self.prefix, "after a forced ExitWindowsEx", self.launcher, self.env)
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
 
     def _scratch_file(self, data):
         self.runs += 1
@@ -582,6 +571,10 @@ class WineSession:
         return path
 
     def _launch(self, launcher_args, trace, timeout, what):
+        """Runs the launcher as a session of its own; returns its output and
+        Wine's trace once that session has ended. A forced ExitWindowsEx
+        ends it early, the launcher included: the cases after it in a batch
+        then start in a new session."""
         env = dict(self.env)
         if trace:
             env["WINEDEBUG"] = "-all,+relay,+loaddll"
@@ -594,6 +587,7 @@ class WineSession:
                 os.killpg(process.pid, signal.SIGKILL)
                 process.wait()
                 raise WineError("%r did not finish within %d s" % (what, timeout))
+            await_session_end_or_fail(self.prefix, "as the session of %r ended" % (what,))
             out_file.seek(0)
             err.seek(0)
             return out_file.read().decode("ascii", "replace"), err.read().decode("latin-1")

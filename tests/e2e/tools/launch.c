@@ -3,7 +3,6 @@
  *
  *   launch.exe CMDLINE-FILE APPLICATION [--leave-boxes]
  *   launch.exe --batch LIST-FILE APPLICATION
- *   launch.exe --settle
  *
  * CMDLINE-FILE holds the command line bytes exactly as the child's
  * GetCommandLineA should return them (`wine prog args` would re-quote them).
@@ -24,10 +23,6 @@
  *   exit CODE
  *   straggler PID HEX-NAME    (still running kSettleMilliseconds after the
  *                              program; the launcher then ends it)
- *
- * --settle waits until services.exe has started the session's services (see
- * Settle) and prints "settled", or "unsettled HEX-WHAT" after
- * kSettleMilliseconds.
  */
 #include <windows.h>
 #include <tlhelp32.h>
@@ -147,11 +142,9 @@ static void PrintProcessName(DWORD processId) {
 /* Waits until every process of the job has ended; names and ends those
  * that outlive the wait. Returns whether the job emptied by itself. */
 static int SettleJob(HANDLE job) {
-  DWORD waited = 0;
-  while (ActiveProcesses(job) > 0 && waited < kSettleMilliseconds) {
+  DWORD started = GetTickCount();
+  while (ActiveProcesses(job) > 0 && GetTickCount() - started < kSettleMilliseconds)
     Sleep(kPollMilliseconds);
-    waited += kPollMilliseconds;
-  }
   if (ActiveProcesses(job) == 0) return 1;
   struct {
     JOBOBJECT_BASIC_PROCESS_ID_LIST list;
@@ -220,78 +213,6 @@ static int RunOne(const char *application, char *commandLine) {
   return settled ? 0 : kStragglerExitCode;
 }
 
-/* Whether services.exe is still starting a service, or has yet to try one
- * it starts by itself; names it in `name`. */
-static int ServicesStarting(SC_HANDLE manager, char *name, int size) {
-  DWORD needed = 0, count = 0, resume = 0;
-  EnumServicesStatusExA(manager, SC_ENUM_PROCESS_INFO,
-                        SERVICE_WIN32 | SERVICE_DRIVER, SERVICE_STATE_ALL,
-                        NULL, 0, &needed, &count, &resume, NULL);
-  BYTE *buffer = malloc(needed);
-  resume = 0;
-  if (!buffer || !EnumServicesStatusExA(manager, SC_ENUM_PROCESS_INFO,
-                                        SERVICE_WIN32 | SERVICE_DRIVER,
-                                        SERVICE_STATE_ALL, buffer, needed,
-                                        &needed, &count, &resume, NULL)) {
-    free(buffer);
-    lstrcpynA(name, "the service list", size);
-    return 1;
-  }
-  ENUM_SERVICE_STATUS_PROCESSA *services =
-      (ENUM_SERVICE_STATUS_PROCESSA *)buffer;
-  int starting = 0;
-  for (DWORD i = 0; i < count && !starting; ++i) {
-    SERVICE_STATUS_PROCESS *status = &services[i].ServiceStatusProcess;
-    if (status->dwCurrentState == SERVICE_START_PENDING) {
-      starting = 1;
-    } else if (status->dwCurrentState == SERVICE_STOPPED &&
-               status->dwWin32ExitCode == ERROR_SERVICE_NEVER_STARTED) {
-      SC_HANDLE service = OpenServiceA(manager, services[i].lpServiceName,
-                                       SERVICE_QUERY_CONFIG);
-      if (service) {
-        DWORD configSize = 0;
-        QueryServiceConfigA(service, NULL, 0, &configSize);
-        QUERY_SERVICE_CONFIGA *config = malloc(configSize ? configSize : 1);
-        if (config &&
-            QueryServiceConfigA(service, config, configSize, &configSize))
-          starting = config->dwStartType <= SERVICE_AUTO_START;
-        free(config);
-        CloseServiceHandle(service);
-      }
-    }
-    if (starting) lstrcpynA(name, services[i].lpServiceName, size);
-  }
-  free(buffer);
-  return starting;
-}
-
-/* Waits until services.exe has tried every service it starts by itself:
- * ending the wineserver while a process is being started leaves that
- * process behind, waiting for ever for a server that is gone. The caller
- * has waited for wineboot, which may end every process, this one included,
- * and Wine itself runs a new session's wineboot before this program. */
-static int Settle(void) {
-  char what[256] = "the service manager";
-  DWORD waited = 0;
-  SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ENUMERATE_SERVICE);
-  int settled = manager != NULL;
-  while (settled && ServicesStarting(manager, what, sizeof what)) {
-    if (waited >= kSettleMilliseconds) settled = 0;
-    Sleep(kPollMilliseconds);
-    waited += kPollMilliseconds;
-  }
-  if (manager) CloseServiceHandle(manager);
-  if (settled) {
-    printf("settled\n");
-  } else {
-    printf("unsettled");
-    PrintHex(what, lstrlenA(what));
-    putchar('\n');
-  }
-  fflush(stdout);
-  return settled ? 0 : kStragglerExitCode;
-}
-
 static int RunBatch(const char *listPath, const char *application) {
   long size = 0;
   char *list = ReadWholeFile(listPath, &size);
@@ -319,7 +240,6 @@ static int RunBatch(const char *listPath, const char *application) {
 }
 
 int main(int argc, char **argv) {
-  if (argc == 2 && strcmp(argv[1], "--settle") == 0) return Settle();
   /* The desktop process starts with the first window call of the session;
    * started here, it belongs to the launcher and not to a program's job. */
   GetDesktopWindow();
@@ -327,8 +247,7 @@ int main(int argc, char **argv) {
     return RunBatch(argv[2], argv[3]);
   if (argc < 3) {
     fprintf(stderr, "usage: launch CMDLINE-FILE APPLICATION [--leave-boxes]\n"
-                    "       launch --batch LIST-FILE APPLICATION\n"
-                    "       launch --settle\n");
+                    "       launch --batch LIST-FILE APPLICATION\n");
     return 2;
   }
   LeaveBoxes = argc > 3 && strcmp(argv[3], "--leave-boxes") == 0;
