@@ -58,6 +58,7 @@ BATCH_RUNS = {
     "run-list.bat": [("", ["Started. Run results.bat in a minute."])],
     "results.bat": [("", ["The results are in results.txt."])],
     "reboot-list.bat": [("", ["Asked every PC in pcs.txt to restart."])],
+    "lock-pc.bat": [("PC1", ["Asked PC1 to lock."])],
 }
 # Wine's shutdown is a stub that reports its arguments: what reached it.
 SHUTDOWN_CALLS = {

@@ -23,6 +23,7 @@ import struct
 import subprocess
 import sys
 import unittest
+import urllib.parse
 import xml.etree.ElementTree as ElementTree
 import zipfile
 
@@ -61,6 +62,7 @@ GUIDE_LINES = {"README.txt": 160, "ADMIN.txt": 260}  # each guide stays short
 QUICK_START_LINES = 45  # the quick start fits the first screen
 SENTENCE_WORDS = (20, 40)  # the guides' sentences: at most on average, and at most
 QUOTATIONS = 12  # quotations of five words or more, in both guides together
+LEARN = "learn.microsoft.com"  # where every source of the guides is read
 
 # The toolchain's usual layout, in order, and each section's permissions.
 # GNU ld marks the resource section writable, as it always has; the loader
@@ -523,10 +525,14 @@ class ReleaseZipTest(ImageTestCase):
     def assertSourcesInOrder(self, prose, sources):
         marks = [int(n) for mark in re.findall(r"\[([\d, ]+)\]", prose) for n in mark.split(",")]
         first_uses = list(dict.fromkeys(marks))
-        listed = [int(n) for n in re.findall(r"^\[(\d+)\] .+: https://learn\.microsoft\.com/\S+$",
-                                             sources, re.M)]
+        listed = re.findall(r"^\[(\d+)\] .+: (\S+)$", sources, re.M)
         self.assertEqual(first_uses, list(range(1, len(first_uses) + 1)), "numbered by first use")
-        self.assertEqual(listed, first_uses, "each source listed once, by its title and address")
+        self.assertEqual([int(n) for n, _ in listed], first_uses,
+                         "each source listed once, by its title and address")
+        for _, address in listed:
+            parts = urllib.parse.urlsplit(address)
+            self.assertEqual((parts.scheme, parts.netloc), ("https", LEARN), address)
+            self.assertIsNone(re.match(r"/[a-z]{2}-[a-z]{2}/", parts.path), "no language part")
 
 
 class ReproducibilityTest(ImageTestCase):
