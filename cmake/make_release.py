@@ -1,15 +1,16 @@
 #!/usr/bin/python3
 """Makes the download: corvane-VERSION-win32.zip with corvane.exe,
-LICENSE.txt, README.txt, corvane-task.xml and SHA256SUMS.txt, and beside it
-ZIP.sha256, the zip's own sum for the release page, as sha256sum -c reads it.
+LICENSE.txt, README.txt, ADMIN.txt, corvane-task.xml and SHA256SUMS.txt, and
+beside it ZIP.sha256, the zip's own sum for the release page, as sha256sum -c
+reads it.
 
     make_release.py --version V --exe corvane.exe --readme README.md
-                    --license LICENSE --task corvane-task.xml
+                    --admin ADMIN.md --license LICENSE --task corvane-task.xml
                     --date YYYY-MM-DD --out ZIP
 
 README.txt is made from the parts of README.md between the markers
-"<!-- download -->" and "<!-- end download -->", turned into plain ASCII
-text with CRLF line ends for Notepad. The task definition is written in
+"<!-- download -->" and "<!-- end download -->", ADMIN.txt from the whole of
+ADMIN.md, both turned into plain ASCII text with CRLF line ends for Notepad. The task definition is written in
 UTF-16 with a byte-order mark, an XML declaration that says so, and CRLF:
 no encoding is documented for task files, so this one states its own
 twice. The zip is the same bytes on every build: fixed member order, one
@@ -27,7 +28,8 @@ import zipfile
 
 BEGIN = "<!-- download -->"
 END = "<!-- end download -->"
-MEMBERS = ("corvane.exe", "LICENSE.txt", "README.txt", "corvane-task.xml", "SHA256SUMS.txt")
+MEMBERS = ("corvane.exe", "LICENSE.txt", "README.txt", "ADMIN.txt", "corvane-task.xml",
+           "SHA256SUMS.txt")
 XML_DECLARATION = '<?xml version="1.0" encoding="UTF-16"?>\n'
 UTF16_BOM = b"\xff\xfe"
 # What a DOS-era viewer cannot show, spelt the plain way.
@@ -70,12 +72,16 @@ def download_parts(markdown):
                       re.S | re.M)
 
 
-def plain_text(markdown, version):
+def readme_text(markdown, version):
     parts = download_parts(markdown)
     if not parts:
         sys.exit("make_release: no %s ... %s part in the readme" % (BEGIN, END))
+    return plain_text("\n".join(parts), version)
+
+
+def plain_text(markdown, version):
     out = []
-    lines = "\n".join(parts).split("\n")
+    lines = markdown.split("\n")
     i = 0
     while i < len(lines):
         line = lines[i]
@@ -109,7 +115,7 @@ def plain_text(markdown, version):
         text = text.replace(char, ascii_text)
     stray = sorted({c for c in text if ord(c) > 126 or (ord(c) < 32 and c != "\n")})
     if stray:
-        sys.exit("make_release: the readme text needs a plain spelling for %r" % stray)
+        sys.exit("make_release: the guides' text needs a plain spelling for %r" % stray)
     return text
 
 
@@ -133,7 +139,8 @@ def member(name, date):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    for option in ("--version", "--exe", "--readme", "--license", "--task", "--date", "--out"):
+    for option in ("--version", "--exe", "--readme", "--admin", "--license", "--task", "--date",
+                   "--out"):
         parser.add_argument(option, required=True)
     args = parser.parse_args()
     date = tuple(int(n) for n in args.date.split("-")) + (0, 0, 0)
@@ -141,13 +148,15 @@ def main():
     with open(args.exe, "rb") as f:
         exe = f.read()
     with open(args.readme, encoding="utf-8") as f:
-        readme = crlf(plain_text(f.read(), args.version))
+        readme = crlf(readme_text(f.read(), args.version))
+    with open(args.admin, encoding="utf-8") as f:
+        admin = crlf(plain_text(f.read(), args.version))
     with open(args.license, encoding="utf-8") as f:
         licence = crlf(f.read())
     with open(args.task, encoding="ascii", newline="\n") as f:
         task = task_definition(f.read())
     contents = {"corvane.exe": exe, "LICENSE.txt": licence, "README.txt": readme,
-                "corvane-task.xml": task}
+                "ADMIN.txt": admin, "corvane-task.xml": task}
     sums = "".join("%s  %s\n" % (hashlib.sha256(contents[n]).hexdigest(), n)
                    for n in MEMBERS if n in contents)
     contents["SHA256SUMS.txt"] = crlf(sums)

@@ -11,8 +11,8 @@ need_root() {
 }
 
 packages="cmake g++ clang libclang-rt-14-dev libgtest-dev g++-mingw-w64-i686
-  binutils-mingw-w64-i686 wine wine32:i386 wine64 xvfb xdotool x11-utils
-  imagemagick python3 python3-pefile openssl osslsigncode softhsm2
+  binutils-mingw-w64-i686 mingw-w64-tools wine wine32:i386 wine64 xvfb xdotool
+  x11-utils imagemagick python3 python3-pefile openssl osslsigncode softhsm2
   libengine-pkcs11-openssl"
 missing=""
 for p in $packages; do

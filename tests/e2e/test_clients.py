@@ -4,7 +4,7 @@ the version, the loader reading the manifest, and Task Scheduler
 registering the shipped task.
 
     python3 test_clients.py --exe build/win32/corvane.exe --client resource_client.exe
-        --task-client task_client.exe --zip corvane-V-win32.zip
+        --task-client task_client.exe --task-store task_store.exe --zip corvane-V-win32.zip
         --version 1.0.0 --license LICENSE --readme README.md [--launcher ...]
 
 Copies edited by the resource-update API or signed with a throw-away
@@ -30,9 +30,10 @@ from xml.etree import ElementTree
 import pefile
 
 import model
+import tasks
 from winetest import WineSession, await_session_end_or_fail, run_tests, run_wine, windows_path
 
-EXE = CLIENT = TASK_CLIENT = ZIP = VERSION = COPYRIGHT = README = None
+EXE = CLIENT = TASK_CLIENT = TASK_STORE = ZIP = VERSION = COPYRIGHT = README = None
 wine = None
 
 RT_RCDATA = 10
@@ -45,10 +46,10 @@ LANG_US_ENGLISH, CODEPAGE_UNICODE = 0x409, 0x4B0
 VOS_NT_WINDOWS32, VFT_APP = 0x40004, 1
 INSTALLER_WORDS = ("install", "setup", "update", "patch")
 TASK_MEMBER, TASK_NAME = "corvane-task.xml", "Corvane"
-TASK_NAMESPACE = {"t": "http://schemas.microsoft.com/windows/2004/02/mit/task"}
 INTERACTIVE_SID = "S-1-5-4"
 PRINCIPAL_ID = "Author"
-INSTALLED_AT = r"C:\Program Files\Corvane\corvane.exe"
+# In quotes, so that the path stays one word on the command line.
+COMMAND = r'"C:\Program Files\Corvane\corvane.exe"'
 SOFTHSM_MODULE = "/usr/lib/softhsm/libsofthsm2.so"
 TOKEN, TOKEN_KEY = "corvane-test", "signer"
 HARMLESS_ARGUMENT = "0"  # lock
@@ -224,12 +225,8 @@ class TaskDefinitionTest(unittest.TestCase):
     def test_shipped_task_registers_and_reads_back(self):
         with zipfile.ZipFile(ZIP) as archive:
             data = archive.read(TASK_MEMBER)
-        self.assertTrue(data.startswith(b"\xff\xfe"), "UTF-16 with a byte-order mark")
-        path = os.path.join(wine.directory, TASK_MEMBER)
-        with open(path, "wb") as f:
-            f.write(data)
-        status, out = wine_command(["schtasks", "/create", "/xml", windows_path(path),
-                                    "/tn", TASK_NAME])
+        text = tasks.task_text(data)
+        status, out = tasks.schtasks_create(wine, TASK_NAME, text)
         self.assertEqual(status, 0, out)
         status, out = wine_command([TASK_CLIENT, TASK_NAME])
         self.assertEqual(status, 0, out)
@@ -243,27 +240,27 @@ class TaskDefinitionTest(unittest.TestCase):
         # them and for the counts; where it answers, it must read the file.
         rest = {"principal.group": INTERACTIVE_SID, "principal.runlevel": "0",  # LUA
                 "triggers": "0", "actions": "1", "action.type": "0",  # exec
-                "action.path": INSTALLED_AT, "action.arguments": HARMLESS_ARGUMENT}
+                "action.path": COMMAND, "action.arguments": HARMLESS_ARGUMENT}
         for key, value in rest.items():
             with self.subTest(key=key):
                 self.assertIn(read.get(key, E_NOTIMPL), (value, E_NOTIMPL))
-        # What Wine cannot read back, read from the file itself.
-        task = ElementTree.fromstring(data)
+        # What the service stored, read back through its own call.
+        task = tasks.stored_task(wine, TASK_STORE, TASK_NAME + " stored", text)
+        self.assertEqual(tasks.shape(task), tasks.shape(ElementTree.fromstring(data)))
 
         def children(path):
-            return [(e.tag.split("}")[1], e.text) for e in task.find(path, TASK_NAMESPACE)]
+            return [(e.tag.split("}")[1], e.text) for e in task.find(path, tasks.NAMESPACE)]
 
         self.assertEqual(children("t:Principals/t:Principal"),
                          [("GroupId", INTERACTIVE_SID), ("RunLevel", "LeastPrivilege")])
-        self.assertIsNone(task.find("t:Triggers", TASK_NAMESPACE))
-        self.assertEqual(children("t:Actions/t:Exec"),
-                         [("Command", INSTALLED_AT), ("Arguments", HARMLESS_ARGUMENT)])
+        self.assertIsNone(task.find("t:Triggers", tasks.NAMESPACE))
+        self.assertEqual(tasks.exec_action(task), (COMMAND, HARMLESS_ARGUMENT))
         # The one principal carries an id, and the actions name it as the
         # context they run in; a validator that keys principals by id
         # rejects a principal without one.
-        principals = task.findall("t:Principals/t:Principal", TASK_NAMESPACE)
+        principals = task.findall("t:Principals/t:Principal", tasks.NAMESPACE)
         self.assertEqual([p.get("id") for p in principals], [PRINCIPAL_ID])
-        self.assertEqual(task.find("t:Actions", TASK_NAMESPACE).get("Context"), PRINCIPAL_ID)
+        self.assertEqual(task.find("t:Actions", tasks.NAMESPACE).get("Context"), PRINCIPAL_ID)
 
 
 class VersionTest(unittest.TestCase):
@@ -312,11 +309,12 @@ class ManifestTest(unittest.TestCase):
 
 
 def main():
-    global EXE, CLIENT, TASK_CLIENT, ZIP, VERSION, COPYRIGHT, README, wine
+    global EXE, CLIENT, TASK_CLIENT, TASK_STORE, ZIP, VERSION, COPYRIGHT, README, wine
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--client", required=True)
     parser.add_argument("--task-client", required=True)
+    parser.add_argument("--task-store", required=True)
     parser.add_argument("--zip", required=True)
     parser.add_argument("--version", required=True)
     parser.add_argument("--license", required=True)
@@ -324,7 +322,8 @@ def main():
     parser.add_argument("--launcher")
     options, rest = parser.parse_known_args()
     EXE, CLIENT, VERSION = os.path.abspath(options.exe), options.client, options.version
-    TASK_CLIENT, ZIP, README = options.task_client, options.zip, options.readme
+    TASK_CLIENT, TASK_STORE = options.task_client, options.task_store
+    ZIP, README = options.zip, options.readme
     with open(options.license, encoding="ascii") as f:
         COPYRIGHT = next(l.strip() for l in f if l.startswith("Copyright "))
     with WineSession("clients", launcher=options.launcher) as session:

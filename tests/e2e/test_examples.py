@@ -1,12 +1,17 @@
-"""The code blocks of the download's guide, taken out of README.md: each
-must say which shell it is for, and every batch file among them runs in
-Wine's cmd.exe against the built corvane.exe, installed where the guide
-puts it.
+"""The code blocks of the download's guides, taken out of README.md (its
+download parts) and ADMIN.md: each must say which shell it is for; every
+batch file among them runs in Wine's cmd.exe against the built corvane.exe,
+installed where the guides put it; and every variant of the task file that a
+PowerShell block makes with .Replace is made from the shipped file and
+registered under Wine.
 
     python3 test_examples.py --exe build/win32/corvane.exe --readme README.md
+        --admin ADMIN.md --zip corvane-V-win32.zip --task-client task_client.exe
+        --task-store task_store.exe
 
-A block says its shell in the line that introduces it, which ends with one
-of SHELLS and a colon. A batch file names itself in a "rem NAME.bat" line.
+A block says its shell in the sentence that introduces it, which names one
+of SHELLS and ends with a colon; a block right after another is for the same
+shell. A batch file names itself in a "rem NAME.bat" line.
 """
 
 import argparse
@@ -17,10 +22,13 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import zipfile
+from xml.etree import ElementTree
 
-from winetest import WineSession, await_session_end_or_fail, run_tests, windows_path
+import tasks
+from winetest import WineSession, await_session_end_or_fail, run_tests, run_wine, windows_path
 
-EXE = README = None
+EXE = README = ADMIN = ZIP = TASK_CLIENT = TASK_STORE = None
 wine = None
 
 REPO_ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -28,14 +36,17 @@ sys.path.insert(0, os.path.join(REPO_ROOT, "cmake"))
 from make_release import download_parts  # noqa: E402  the guide's parts, as the zip takes them
 
 SHELLS = ("cmd prompt", "batch file", "PowerShell", "Target")  # Target: a shortcut's
-BATCH_SHELL = "batch file"
+BATCH_SHELL, POWERSHELL = "batch file", "PowerShell"
 INSTALLED_AT = ("Program Files", "Corvane", "corvane.exe")  # C:\Program Files\Corvane
+TASK_MEMBER = "corvane-task.xml"
+PCS = ["PC1", "PC2"]  # pcs.txt, as the administrators' guide reads it
 BATCH_SECONDS = 120
 
-# What each batch file of the guide prints under Wine, by argument ("" for
+# What each batch file of the guides prints under Wine, by argument ("" for
 # none). Under Wine a reboot that is not forced is accepted and ends
 # nothing, and a lock is always refused (LockWorkStation is a stub returning
-# FALSE); on Windows the reboots would happen.
+# FALSE); on Windows the reboots would happen. Wine's schtasks accepts /run
+# and /query for any PC and prints nothing.
 BATCH_RUNS = {
     "end-session.bat": [("8", ["Action 8 was accepted."]),
                         ("0", ["Action 0 was refused."]),
@@ -44,30 +55,62 @@ BATCH_RUNS = {
     # a single % cmd would hand it the file's first argument and 000, a lock,
     # which Wine refuses with 1.
     "reboot.bat": [("", ["Corvane exited with 0."])],
+    "run-list.bat": [("", ["Started. Run results.bat in a minute."])],
+    "results.bat": [("", ["The results are in results.txt."])],
+    "reboot-list.bat": [("", ["Asked every PC in pcs.txt to restart."])],
+    "lock-pc.bat": [("PC1", ["Asked PC1 to lock."])],
+}
+# Wine's shutdown is a stub that reports its arguments: what reached it.
+SHUTDOWN_CALLS = {
+    "reboot-list.bat": ['L"/r" L"/m" L"\\\\\\\\%s" L"/t" L"0" L"/d" L"p:0:0"' % pc for pc in PCS],
 }
 
+# A PowerShell block's .Replace('text', 'new text') calls on the task file;
+# the new text may be double-quoted and name variables.
+REPLACE = re.compile(r"""\.Replace\('([^']*)',\s*(?:'([^']*)'|"([^"]*)")\)""")
+TASK_NAME = re.compile(r'-TaskName "([^"]+)"')
+# What a variable in a replacement stands for on a real network.
+STAND_INS = {"$sid": "S-1-5-21-1004336348-1177238915-682003330-1103"}  # a help-desk group
+VARIANTS = ["Corvane check", "Corvane help desk", "Corvane log off", "Corvane nightly suspend"]
 
-def guide_code_blocks(path):
-    """(shell or None, introducing line, lines) for every code block of the
-    readme's download parts."""
-    with open(path, encoding="utf-8") as f:
-        markdown = f.read()
-    parts = download_parts(markdown)
+
+def code_blocks(text):
+    """(shell or None, introducing sentence, lines) for every code block."""
     blocks = []
-    for part in parts:
-        lines = part.split("\n")
-        i = 0
-        while i < len(lines):
-            if not lines[i].startswith("    "):
-                i += 1
-                continue
-            start = i
-            while i < len(lines) and lines[i].startswith("    "):
-                i += 1
-            intro = next((line for line in reversed(lines[:start]) if line.strip()), "")
-            shell = next((s for s in SHELLS if intro.rstrip().endswith(s + ":")), None)
-            blocks.append((shell, intro, [line[4:] for line in lines[start:i]]))
+    lines = text.split("\n")
+    i = 0
+    while i < len(lines):
+        if not lines[i].startswith("    "):
+            i += 1
+            continue
+        start = i
+        while i < len(lines) and lines[i].startswith("    "):
+            i += 1
+        before = [line for line in lines[:start] if line.strip()]
+        if blocks and before and before[-1].startswith("    "):
+            shell, intro = blocks[-1][:2]  # a second block of the same kind
+        else:
+            paragraph = []
+            for line in reversed(lines[:start]):
+                if not line.strip() and paragraph:
+                    break
+                if line.strip():
+                    paragraph.insert(0, line.strip())
+            intro = re.split(r"(?<=[.!?])\s+", " ".join(paragraph))[-1]
+            said = intro.lower()
+            named = [s for s in SHELLS if s.lower() in said]
+            shell = (max(named, key=lambda s: said.rindex(s.lower()))
+                     if named and said.endswith(":") else None)
+        blocks.append((shell, intro, [line[4:] for line in lines[start:i]]))
     return blocks
+
+
+def guide_code_blocks():
+    with open(README, encoding="utf-8") as f:
+        readme = "\n".join(download_parts(f.read()))
+    with open(ADMIN, encoding="utf-8") as f:
+        admin = f.read()
+    return code_blocks(readme) + code_blocks(admin)
 
 
 def batch_name(lines):
@@ -78,12 +121,31 @@ def batch_name(lines):
     return None
 
 
+def variants(blocks):
+    """{task name: [(text, new text)]}: the replacements each PowerShell
+    block makes to the task file, in order, under the last name it
+    registers."""
+    found = {}
+    for shell, _, lines in blocks:
+        code = "\n".join(lines)
+        calls = REPLACE.findall(code)
+        if shell != POWERSHELL or TASK_MEMBER not in code or not calls:
+            continue
+        names = TASK_NAME.findall(code)
+        found[names[-1] if names else code] = [
+            (old, single if single else re.sub(r"\$\w+", lambda m: STAND_INS.get(m.group(), m.group()),
+                                                double))
+            for old, single, double in calls]
+    return found
+
+
 class ExamplesTest(unittest.TestCase):
-    def setUp(self):
-        self.blocks = guide_code_blocks(README)
+    @classmethod
+    def setUpClass(cls):
+        cls.blocks = guide_code_blocks()
 
     def test_every_block_names_its_shell(self):
-        self.assertTrue(self.blocks, "no code block found in the download parts")
+        self.assertTrue(self.blocks, "no code block found in the guides")
         for shell, intro, lines in self.blocks:
             with self.subTest(block=lines[0]):
                 self.assertIsNotNone(shell, "introduced by %r" % intro)
@@ -95,12 +157,14 @@ class ExamplesTest(unittest.TestCase):
                 name = batch_name(lines)
                 self.assertIsNotNone(name, "a batch file without a rem NAME.bat line: %r" % lines)
                 batches[name] = lines
-        self.assertTrue(batches, "no batch file found in the guide")
         self.assertEqual(sorted(batches), sorted(BATCH_RUNS),
-                         "every batch file in the guide needs its runs here, and no more")
+                         "every batch file in the guides needs its runs here, and no more")
         target = os.path.join(wine.prefix, "drive_c", *INSTALLED_AT)
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copyfile(EXE, target)
+        with open(os.path.join(wine.directory, "pcs.txt"), "wb") as f:
+            f.write("".join(pc + "\r\n" for pc in PCS).encode("ascii"))
+        env = dict(wine.env, WINEDEBUG="fixme+shutdown")
         for name, runs in BATCH_RUNS.items():
             path = os.path.join(wine.directory, name)
             with open(path, "wb") as f:
@@ -111,22 +175,49 @@ class ExamplesTest(unittest.TestCase):
                     # Files, not pipes: processes Wine starts in the background
                     # inherit the handles and would hold a pipe open.
                     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-                        subprocess.run(command, env=wine.env, stdout=out, stderr=err,
+                        subprocess.run(command, env=env, stdout=out, stderr=err, cwd=wine.directory,
                                        timeout=BATCH_SECONDS)
                         await_session_end_or_fail(wine.prefix, "after %s %s" % (name, argument))
                         out.seek(0)
                         err.seek(0)
                         output = out.read().decode("ascii", "replace").replace("\r", "").split("\n")
-                        self.assertEqual([l for l in output if l], expected, err.read()[-2000:])
+                        trace = err.read().decode("ascii", "replace")
+                    self.assertEqual([l for l in output if l], expected, trace[-2000:])
+                    calls = re.findall(r"fixme:shutdown:wmain stub: L\"shutdown\" (.*)", trace)
+                    self.assertEqual([c.strip() for c in calls], SHUTDOWN_CALLS.get(name, []))
+
+    def test_task_variants_register_and_read_back(self):
+        with zipfile.ZipFile(ZIP) as archive:
+            shipped = tasks.task_text(archive.read(TASK_MEMBER))
+        found = variants(self.blocks)
+        self.assertEqual(sorted(found), VARIANTS,
+                         "every variant the guides make needs its name here, and no more")
+        shipped_shape = tasks.shape(ElementTree.fromstring(tasks.task_file(shipped)))
+        for name, replacements in found.items():
+            with self.subTest(variant=name):
+                text = shipped
+                for old, new in replacements:
+                    self.assertEqual(shipped.count(old), 1, "%r in the shipped file" % old)
+                    self.assertNotIn("$", new, "a variable without a stand-in here")
+                    text = text.replace(old, new)
+                expected = tasks.shape(ElementTree.fromstring(tasks.task_file(text)))
+                self.assertNotEqual(expected, shipped_shape, "the variant changes nothing")
+                status, out = tasks.schtasks_create(wine, name, text)
+                self.assertEqual(status, 0, out)
+                status, out = run_wine([TASK_CLIENT, name], wine.env, tasks.TIMEOUT, keep_stderr=False)
+                self.assertIn("registered 1", out.decode("ascii", "replace"))
+                stored = tasks.stored_task(wine, TASK_STORE, name + " stored", text)
+                self.assertEqual(tasks.shape(stored), expected)
 
 
 def main():
-    global EXE, README, wine
+    global EXE, README, ADMIN, ZIP, TASK_CLIENT, TASK_STORE, wine
     parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--readme", required=True)
+    for option in ("--exe", "--readme", "--admin", "--zip", "--task-client", "--task-store"):
+        parser.add_argument(option, required=True)
     args, rest = parser.parse_known_args()
-    EXE, README = args.exe, args.readme
+    EXE, README, ADMIN, ZIP = args.exe, args.readme, args.admin, args.zip
+    TASK_CLIENT, TASK_STORE = args.task_client, args.task_store
     with WineSession("examples") as session:
         wine = session
         success = run_tests([sys.argv[0]] + rest, "e2e examples")

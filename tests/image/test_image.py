@@ -23,6 +23,7 @@ import struct
 import subprocess
 import sys
 import unittest
+import urllib.parse
 import xml.etree.ElementTree as ElementTree
 import zipfile
 
@@ -57,8 +58,11 @@ STACK_RESERVE = 0x2000000
 STACK_COMMIT = 0x1000
 FILE_BLOCK = 512
 SIZE_BUDGET = 16384
-GUIDE_LINES = 240  # all the guides in the download together stay short
+GUIDE_LINES = {"README.txt": 160, "ADMIN.txt": 260}  # each guide stays short
 QUICK_START_LINES = 45  # the quick start fits the first screen
+SENTENCE_WORDS = (20, 40)  # the guides' sentences: at most on average, and at most
+QUOTATIONS = 12  # quotations of five words or more, in both guides together
+LEARN = "learn.microsoft.com"  # where every source of the guides is read
 
 # The toolchain's usual layout, in order, and each section's permissions.
 # GNU ld marks the resource section writable, as it always has; the loader
@@ -419,8 +423,10 @@ class SizeTest(ImageTestCase):
 
 
 class ReleaseZipTest(ImageTestCase):
-    MEMBERS = ["corvane.exe", "LICENSE.txt", "README.txt", "corvane-task.xml", "SHA256SUMS.txt"]
-    TEXTS = ["LICENSE.txt", "README.txt", "SHA256SUMS.txt"]
+    MEMBERS = ["corvane.exe", "LICENSE.txt", "README.txt", "ADMIN.txt", "corvane-task.xml",
+               "SHA256SUMS.txt"]
+    TEXTS = ["LICENSE.txt", "README.txt", "ADMIN.txt", "SHA256SUMS.txt"]
+    GUIDES = ["README.txt", "ADMIN.txt"]
 
     @classmethod
     def setUpClass(cls):
@@ -429,7 +435,10 @@ class ReleaseZipTest(ImageTestCase):
             cls.names = archive.namelist()
             cls.files = {name: archive.read(name) for name in cls.names}
 
-    def test_one_zip_with_the_five_members(self):
+    def guide(self, name):
+        return self.files[name].decode("ascii").replace("\r\n", "\n")
+
+    def test_one_zip_with_the_six_members(self):
         folder = os.path.dirname(os.path.abspath(ARGS.zip))
         self.assertEqual(glob.glob(os.path.join(folder, "*.zip")), [os.path.abspath(ARGS.zip)])
         self.assertRegex(os.path.basename(ARGS.zip), r"^corvane-\d+\.\d+\.\d+-win32\.zip$")
@@ -463,31 +472,67 @@ class ReleaseZipTest(ImageTestCase):
                 self.assertEqual(text.count(b"\n"), text.count(b"\r\n"), "a bare LF or CR")
                 self.assertTrue(all(32 <= c < 127 or c in b"\r\n" for c in text))
 
-    def test_readme_covers_what_a_user_needs(self):
-        readme = self.files["README.txt"].decode("ascii")
+    def test_guides_cover_what_their_readers_need(self):
         zip_name = os.path.basename(ARGS.zip)
-        for text in ("Tested on Wine 8", "16                  shut down and power off",
-                     "Add 32 to force", "/?, -?, H, h", "200-217", "Examples",
-                     r"C:\Program Files\Corvane", r"%LOCALAPPDATA%\Programs\Corvane",
-                     "Checking the download", zip_name + ".sha256", "For administrators",
-                     "-CimSession", "Uninstalling", "schtasks /delete", "Unregister-ScheduledTask",
-                     "Sources", "MIT License"):
-            with self.subTest(text=text):
-                self.assertIn(text, readme)
-        self.assertNotIn("`", readme)
-        self.assertNotIn("sh scripts/test.sh", readme)
-        self.assertNotIn(r"C:\Tools", readme, "examples run from a folder only its owners can change")
-        lines = readme.split("\r\n")
-        quick_start = lines[:lines.index("Checking the download")]
+        needs = {
+            "README.txt": ["Tested on Wine 8", "ADMIN.txt", "16 shut down and power off",
+                           "Add 32 to force", "Exit codes", "still acts and exits 0",
+                           zip_name + ".sha256", "Unblock-File", "Expand-Archive", "SHA256SUMS.txt",
+                           r"C:\Program Files\Corvane", r"%LOCALAPPDATA%\Programs\Corvane", "/reset",
+                           "/setowner", "/?, -?, H, h", "Uninstalling", "Sources", "MIT License"],
+            "ADMIN.txt": ["pcs.txt", "Enable-PSRemoting", "New-CimSession", "-Credential",
+                          "Register-ScheduledTask", "<Arguments>?</Arguments>", "267009", "0x41303",
+                          "query user", "CalendarTrigger", "Modern Standby", "SecurityDescriptor",
+                          "Group Policy", "ERROR_NOT_READY", "-Confirm:$false", "Sources"],
+        }
+        for name, texts in needs.items():
+            guide = self.guide(name)
+            words = " ".join(guide.lower().split())
+            for text in texts:
+                with self.subTest(guide=name, text=text):
+                    self.assertIn(" ".join(text.lower().split()), words)
+            with self.subTest(guide=name):
+                self.assertNotIn("`", guide)
+                self.assertNotIn("sh scripts/test.sh", guide)
+                self.assertNotIn(r"C:\Tools", guide, "examples run from a folder only its owners can change")
+        lines = self.guide("README.txt").split("\n")
+        quick_start = lines[:lines.index("Exit codes")]
         last = max(i for i, line in enumerate(quick_start) if line) + 1
         self.assertLessEqual(last, QUICK_START_LINES, "the quick start ends on the first screen")
 
-    def test_guides_stay_short(self):
-        # A second guide in the download would count toward the same total.
-        guides = [name for name in self.names if name.endswith(".txt")
-                  and name not in ("LICENSE.txt", "SHA256SUMS.txt")]
-        lines = sum(self.files[name].count(b"\r\n") for name in guides)
-        self.assertLessEqual(lines, GUIDE_LINES, guides)
+    def test_guides_stay_short_and_plain(self):
+        # Prose only: code blocks (four spaces) and tables (two) are not
+        # sentences, nor the list of sources.
+        quotations = 0
+        for name in self.GUIDES:
+            guide = self.guide(name)
+            prose = " ".join(line for line in guide.split("\nSources\n")[0].split("\n")
+                             if not line.startswith("  ") and not re.match(r"^[-=]{3,}$", line))
+            sentences = [s for s in re.split(r"(?<=[.!?])\s+(?=[A-Z\"(])", " ".join(prose.split()))
+                         if len(s.split()) >= 3]
+            words = [len(re.sub(r"\[[\d, ]+\]", "", s).split()) for s in sentences]
+            with self.subTest(guide=name):
+                self.assertLessEqual(guide.count("\n"), GUIDE_LINES[name])
+                self.assertLessEqual(sum(words) / len(words), SENTENCE_WORDS[0])
+                self.assertLessEqual(max(words), SENTENCE_WORDS[1],
+                                     sentences[words.index(max(words))])
+                self.assertEqual([s for s in sentences if len(re.findall(r"\[[\d, ]+\]", s)) > 1], [],
+                                 "one citation mark a sentence")
+                self.assertSourcesInOrder(prose, guide.partition("\nSources\n-------\n")[2])
+            quotations += sum(len(q.split()) >= 5 for q in re.findall(r'"([^"]{1,800}?)"', prose))
+        self.assertLessEqual(quotations, QUOTATIONS)
+
+    def assertSourcesInOrder(self, prose, sources):
+        marks = [int(n) for mark in re.findall(r"\[([\d, ]+)\]", prose) for n in mark.split(",")]
+        first_uses = list(dict.fromkeys(marks))
+        listed = re.findall(r"^\[(\d+)\] .+: (\S+)$", sources, re.M)
+        self.assertEqual(first_uses, list(range(1, len(first_uses) + 1)), "numbered by first use")
+        self.assertEqual([int(n) for n, _ in listed], first_uses,
+                         "each source listed once, by its title and address")
+        for _, address in listed:
+            parts = urllib.parse.urlsplit(address)
+            self.assertEqual((parts.scheme, parts.netloc), ("https", LEARN), address)
+            self.assertIsNone(re.match(r"/[a-z]{2}-[a-z]{2}/", parts.path), "no language part")
 
 
 class ReproducibilityTest(ImageTestCase):
