@@ -117,7 +117,7 @@ class RunScriptTest(unittest.TestCase):
         rows = [
             ("help", EXE, "?", 0, 0, ["help-box.png"], "Saved a picture of the help box"),
             ("lock", EXE, "0", 1, 1, [], "No help box appeared"),
-            ("fault", FAULTS, "access", 216, 1, ["other-box.png"],
+            ("fault", FAULTS, "null-call", 216, 1, ["other-box.png"],
              'the box shown is "Error", not the help box "About Corvane"'),
         ]
         for name, exe, argument, corvane_code, code, pictures, said in rows:
