@@ -161,6 +161,14 @@ class CutText(bytes):
     """A string argument that the relay trace shows only in part."""
 
 
+def relay_text_shown(traced, whole):
+    """How the relay trace showed a string argument whose text is `whole`:
+    "whole", "cut" (its first part), or what it showed instead."""
+    if isinstance(traced, CutText):
+        return "cut" if whole.startswith(traced) else traced
+    return "whole" if traced == whole else traced
+
+
 def _parse_arg(text):
     m = re.match(r'^([0-9a-fA-F]+) "(.*)"(\.\.\.)?$', text, re.S)
     if m:
@@ -220,12 +228,15 @@ def parse_relay(stderr, thread_id, exe_name, size):
 
 def session_environment(prefix):
     env = dict(os.environ)
-    # A fixed locale gives a fixed ANSI code page (1252), through which
-    # CreateProcessA and GetCommandLineA pass the command line bytes. No
+    # A fixed locale gives a fixed ANSI code page, through which
+    # CreateProcessA and GetCommandLineA pass the command line bytes: Wine
+    # takes C.UTF-8, which every Debian machine has, for US English and code
+    # page 1252 (the splitter table's high-byte rows show the bytes arrive
+    # unchanged). No
     # winemenubuilder: each new session starts it in the background, it
     # writes menu entries into the host's home, and one still starting when
     # the session is ended waits forever for a server that is gone.
-    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", LC_ALL="en_US.UTF-8",
+    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", LC_ALL="C.UTF-8",
                WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
     env.pop("WINELOADER", None)
     env.pop(TEMPLATE_VARIABLE, None)
