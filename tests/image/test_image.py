@@ -28,6 +28,9 @@ import zipfile
 
 import pefile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "cases"))
+import case_tables  # noqa: E402
+
 ARGS = None
 
 IMAGE_FILE_MACHINE_I386 = 0x14C
@@ -481,6 +484,24 @@ class ReleaseZipTest(ImageTestCase):
         quick_start = lines[:lines.index("Checking the download")]
         last = max(i for i, line in enumerate(quick_start) if line) + 1
         self.assertLessEqual(last, QUICK_START_LINES, "the quick start ends on the first screen")
+
+    def test_guide_agrees_with_the_help_switch_table(self):
+        # The switches it names show the box, the look-alikes it names lock,
+        # and what it quotes from the box is there.
+        text = " ".join(self.files["README.txt"].decode("ascii").split())
+        shown = re.search(r"The arguments (.+?) show a box explaining the numbers \((.+?)\);", text)
+        locking = re.search(r"presses OK\. (.+?) lock\.", text)
+        self.assertIsNotNone(shown)
+        self.assertIsNotNone(locking)
+        rows = {row.argument.decode("latin-1"): row.helps for row in case_tables.HELP_SWITCHES}
+        switches = shown.group(1).split(", ")
+        self.assertEqual(sorted(switches), sorted(a for a, helps in rows.items() if helps))
+        for look_alike in re.split(r", | and ", locking.group(1)):
+            with self.subTest(look_alike=look_alike):
+                self.assertIs(rows.get(look_alike), False, "not a look-alike row of help_switches.txt")
+        for quoted in re.findall(r'"([^"]+)"', shown.group(2)):
+            with self.subTest(quoted=quoted):
+                self.assertIn(quoted.encode("ascii"), case_tables.HELP_TEXT)
 
     def test_guides_stay_short(self):
         # A second guide in the download would count toward the same total.
