@@ -231,11 +231,11 @@ def session_environment(prefix):
     # A fixed locale gives a fixed ANSI code page, through which
     # CreateProcessA and GetCommandLineA pass the command line bytes: Wine
     # takes C.UTF-8, which every Debian machine has, for US English and code
-    # page 1252 (the splitter table's high-byte rows show the bytes arrive
-    # unchanged). No
-    # winemenubuilder: each new session starts it in the background, it
-    # writes menu entries into the host's home, and one still starting when
-    # the session is ended waits forever for a server that is gone.
+    # page 1252 (the splitter table's high-byte rows show that the bytes
+    # arrive unchanged). No winemenubuilder: each new session starts it in
+    # the background, it writes menu entries into the host's home, and one
+    # still starting when the session is ended waits forever for a server
+    # that is gone.
     env.update(WINEPREFIX=prefix, WINEDEBUG="-all", LC_ALL="C.UTF-8",
                WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
     env.pop("WINELOADER", None)
