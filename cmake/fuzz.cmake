@@ -16,8 +16,11 @@ endif()
 option(CORVANE_FUZZERS "Build the libFuzzer binaries" ${CORVANE_HAVE_LIBFUZZER})
 
 set(CORVANE_FUZZ_MODEL
-  ${CORVANE_FUZZ_DIR}/reference_model.cpp
+  ${CMAKE_SOURCE_DIR}/tests/support/reference_model.cpp
   ${CORVANE_FUZZ_DIR}/fuzz_check.cpp)
+# The seed corpora and dictionaries, written from the case tables.
+set(CORVANE_FUZZ_SEEDS ${CMAKE_BINARY_DIR}/fuzz-seeds)
+corvane_fuzz_seeds(${CORVANE_FUZZ_SEEDS})
 
 # corvane_fuzz_target(NAME SOURCES src-file... [EXTRA test-file...]
 #                     [FAKES fake-library...])
@@ -29,10 +32,10 @@ function(corvane_fuzz_target name)
 
   add_executable(fuzz-replay-${name} ${sources} ${CORVANE_FUZZ_DIR}/replay_main.cpp)
   target_include_directories(fuzz-replay-${name} PRIVATE ${CMAKE_SOURCE_DIR}/src)
-  target_link_libraries(fuzz-replay-${name} PRIVATE ${fuzz_FAKES})
+  target_link_libraries(fuzz-replay-${name} PRIVATE ${fuzz_FAKES} corvane_case_tables)
   add_test(NAME fuzz.regression.${name}
     COMMAND fuzz-replay-${name}
-            ${CORVANE_FUZZ_DIR}/corpus/${name} ${CORVANE_FUZZ_DIR}/corpus/${name}_long
+            ${CORVANE_FUZZ_SEEDS}/${name} ${CORVANE_FUZZ_SEEDS}/${name}_long
             ${CORVANE_FUZZ_DIR}/crashes/${name})
   # The longest, the argument list's megabyte lines under the sanitizers,
   # takes some 15 s.
@@ -41,7 +44,7 @@ function(corvane_fuzz_target name)
   if(CORVANE_FUZZERS)
     add_executable(fuzz-${name} ${sources})
     target_include_directories(fuzz-${name} PRIVATE ${CMAKE_SOURCE_DIR}/src)
-    target_link_libraries(fuzz-${name} PRIVATE ${fuzz_FAKES})
+    target_link_libraries(fuzz-${name} PRIVATE ${fuzz_FAKES} corvane_case_tables)
     set(fuzz_flags -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
     target_compile_options(fuzz-${name} PRIVATE ${fuzz_flags} -O1 -gline-tables-only)
     target_link_options(fuzz-${name} PRIVATE ${fuzz_flags})

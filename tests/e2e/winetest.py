@@ -30,6 +30,8 @@ import tempfile
 import time
 import unittest
 
+import known_differences as known
+
 REPO_ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DEFAULT_LAUNCHER = os.path.join(REPO_ROOT, "build", "win32", "tests", "e2e", "corvane-launch.exe")
 
@@ -62,8 +64,10 @@ class Call(collections.namedtuple("Call", "dll function args retval")):
         return "%s(%s)" % (self.function, shown)
 
 
-class RunResult(collections.namedtuple("RunResult", "exit_code boxes calls stderr")):
-    """exit_code is None when the launcher was ended before the program."""
+class RunResult(collections.namedtuple("RunResult", "exit_code boxes calls stderr stand_in",
+                                        defaults=(None,))):
+    """exit_code is None when the launcher was ended before the program.
+    stand_in is (fault address, image base) when the run had a stand-in."""
 
     def called(self, function):
         return [c for c in self.calls if c.function == function]
@@ -155,10 +159,22 @@ def _split_args(text):
     return args
 
 
+class CutText(bytes):
+    """A string argument that the relay trace shows only in part."""
+
+
+def relay_text_shown(traced, whole):
+    """How the relay trace showed a string argument whose text is `whole`:
+    "whole", "cut" (its first part), or what it showed instead."""
+    if isinstance(traced, CutText):
+        return "cut" if whole.startswith(traced) else traced
+    return "whole" if traced == whole else traced
+
+
 def _parse_arg(text):
     m = re.match(r'^([0-9a-fA-F]+) "(.*)"(\.\.\.)?$', text, re.S)
     if m:
-        return _unescape(m.group(2))
+        return (CutText if m.group(3) else bytes)(_unescape(m.group(2)))
     m = re.match(r"^([0-9a-fA-F]+)", text)
     return int(m.group(1), 16) if m else text
 
@@ -214,12 +230,15 @@ def parse_relay(stderr, thread_id, exe_name, size):
 
 def session_environment(prefix):
     env = dict(os.environ)
-    # A fixed locale gives a fixed ANSI code page (1252), through which
-    # CreateProcessA and GetCommandLineA pass the command line bytes. No
-    # winemenubuilder: each new session starts it in the background, it
-    # writes menu entries into the host's home, and one still starting when
-    # the session is ended waits forever for a server that is gone.
-    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", LC_ALL="en_US.UTF-8",
+    # A fixed locale gives a fixed ANSI code page, through which
+    # CreateProcessA and GetCommandLineA pass the command line bytes: Wine
+    # takes C.UTF-8, which every Debian machine has, for US English and code
+    # page 1252 (the splitter table's high-byte rows show that the bytes
+    # arrive unchanged). No winemenubuilder: each new session starts it in
+    # the background, it writes menu entries into the host's home, and one
+    # still starting when the session is ended waits forever for a server
+    # that is gone.
+    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", LC_ALL="C.UTF-8",
                WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
     env.pop("WINELOADER", None)
     env.pop(TEMPLATE_VARIABLE, None)
@@ -563,6 +582,15 @@ class WineSession:
             start += done
         return results
 
+    def run_with_stand_in(self, exe, command_line, fault, slot_rva, trace=False, timeout=120):
+        """Like run(), with the import slot at slot_rva pointed at the
+        launcher's stand-in that faults as `fault` says (tools/launch.c)."""
+        cmd_file = self._scratch_file(command_line)
+        out, stderr = self._launch(["--fault", fault, "%x" % slot_rva, windows_path(cmd_file),
+                                    windows_path(exe)], trace, timeout, command_line[:80])
+        os.remove(cmd_file)
+        return self._result(exe, out.splitlines(), stderr, trace)
+
     def _scratch_file(self, data):
         self.runs += 1
         path = os.path.join(self.directory, "input-%d.bin" % self.runs)
@@ -593,11 +621,13 @@ class WineSession:
             return out_file.read().decode("ascii", "replace"), err.read().decode("latin-1")
 
     def _result(self, exe, lines, stderr, traced):
-        thread_id = exit_code = None
+        thread_id = exit_code = stand_in = None
         boxes = []
         for line in lines:
             fields = line.split()
-            if fields[:1] == ["child"]:
+            if fields[:1] == ["stand-in"]:
+                stand_in = (int(fields[1], 16), int(fields[2], 16))
+            elif fields[:1] == ["child"]:
                 thread_id = int(fields[2])
             elif fields[:1] == ["box"]:
                 decode = lambda h: b"" if h == "-" else bytes.fromhex(h)
@@ -619,7 +649,11 @@ class WineSession:
         calls = []
         if traced:
             calls = parse_relay(stderr, thread_id, os.path.basename(exe), image_size(exe))
-        return RunResult(exit_code, boxes, calls, stderr)
+            if not calls:
+                # Every run calls SetUnhandledExceptionFilter first.
+                raise WineError(known.changed(known.RELAY_FORMAT, "no call of %s in the trace"
+                                              % os.path.basename(exe)))
+        return RunResult(exit_code, boxes, calls, stderr, stand_in)
 
 
 class CountingResult(unittest.TextTestResult):

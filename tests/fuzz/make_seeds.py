@@ -1,50 +1,29 @@
-"""Writes the seed corpora under corpus/ from the reference rows of the unit tests.
+"""Writes the fuzzers' seed corpora and dictionaries from the case tables
+(tests/cases/); the build runs it (target corvane-fuzz-seeds).
 
-    python3 tests/fuzz/make_seeds.py
+    python3 tests/fuzz/make_seeds.py --out DIR
 
-Each file holds one input, exactly; the name says which row it came from.
-Run it again after changing a table and commit what it writes.
+DIR/TARGET/ holds one input a file, named after the table it came from;
+DIR/TARGET_long/ the long command lines, generated here, which the
+regression test replays and only long runs fuzz (each takes seconds under
+the sanitizers). DIR/command_line.dict and DIR/parse_integer.dict are the
+dictionaries.
 """
 
+import argparse
 import os
 import re
 import shutil
+import sys
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "cases"))
+import case_tables  # noqa: E402
 
-# Argument texts for the conversion: number syntax, limits, cut at 255.
-PARSE_INTEGER = [
-    b"", b"0", b"16", b"+5", b"-5", b"-0", b"007", b" 16", b"\t\t8", b"  +0032",
-    b"16x", b"16 ", b"1 6", b"\n5", b"1,000", b"x", b"+", b"-", b"   ", b"- 5",
-    b"+-5", b"1e3", b"1A", b"$", b"-$", b"$FF", b"$ff", b"$aBcD", b"-$10", b"$-1",
-    b"$G", b"0x20", b"&20", b"%", b"%100000", b"%2", b"-%1",
-    b"2147483647", b"2147483648", b"-2147483648", b"-2147483649", b"4294967295",
-    b"$7FFFFFFF", b"$80000000", b"$FFFFFFFF", b"$100000000", b"$000000000FF",
-    b"-$80000000", b"-$FFFFFFFF", b"%" + b"1" * 32, b"%" + b"1" * 33,
-    b"0" * 300 + b"7", b" " * 254 + b"5", b" " * 255 + b"5",
-    # further edges
-    b"429496729", b"$FFFFFFF0", b"-2147483650", b"2147483646", b"\r5", b"5\x00junk",
-    b"$\xff", b"\x80", b"9" * 11, b"0" * 254 + b"9", b"0" * 255 + b"9",
-    b"-" + b"0" * 253 + b"1", b"%" + b"0" * 200 + b"1" * 32,
-]
-
-# Command lines for the splitter: the reference table and further edges.
-ARGUMENT_LIST = [
-    b"Corvane 16", b"Corvane", b"Corvane   ", b"Corvane 16 32", b'Corvane "1 6"',
-    b"Corvane 'x y'", b"Corvane\t16", b"Corvane 1\t6", b'Corvane " 16"',
-    b'"D:\\Program Files\\Corvane.exe" 16', b"E:\\A'B\\Corvane.exe 16",
-    b'"Corvane 16"', b'Corvane "16', b'Corvane 1"6 3"2 x', b'Corvane "it\'s"',
-    b"Corvane 'say \"hi\"'", b'Corvane "a""b"', b'Corvane \\"16\\"',
-    b'Corvane "D:\\dir\\" 16', b'Corvane ""', b'Corvane "" 16', b'Corvane "/?"',
-    # further edges
-    b"", b" \t\r\n\x01\x1f", b"\x01\x02 \x1fCorvane\x1f4", b"Corvane\r\n8 16", b"16",
-    b'"E:\\A\'B\\Corvane.exe" 16', b"Corvane '" , b'Corvane "', b"Corvane ''''",
-    b"Corvane " + b" ".join(b"%d" % i for i in range(17)),
-    b"Corvane " + b" ".join(b"%d" % i for i in range(7)),
-    b"Corvane " + b" ".join(b"%d" % i for i in range(8)),
-    b"Corvane \x7f\x80\xff", b"Corvane " + bytes(range(1, 256)),
-    b"Corvane " + b"\"'" * 500, b"Corvane" + b' "" \'\'' * 300,
-]
+MEBIBYTE = 1 << 20
+# What a dictionary takes from the tables: texts up to this length.
+LONGEST_WORD = 40
+# The splitter's own bytes: quotes and separators.
+SYNTAX = [b'"', b"'", b" ", b"\t", b"\r\n"]
 
 
 def mixed_bytes(size, seed=20240611):
@@ -57,24 +36,15 @@ def mixed_bytes(size, seed=20240611):
     return (bytes(block) * (size // len(block) + 1))[:size]
 
 
-MEBIBYTE = 1 << 20
-
-# Long command lines: replayed by the regression test, and fuzzed only on
-# long runs (each takes seconds under the sanitizers).
-ARGUMENT_LIST_LONG = [
+LONG_COMMAND_LINES = [
     b"Corvane" + b" 9" * 20000,
     b"C" + b" a" * (MEBIBYTE // 2 - 1),
     mixed_bytes(MEBIBYTE),
 ]
 
-# Command lines for the dispatch: actions, force, help switches, look-alikes.
-DISPATCH = [b"Corvane", b"Corvane " + b'""'] + [b"Corvane " + a for a in [
-    b"0", b"32", b"64", b"1", b"2", b"4", b"8", b"16", b"3", b"6", b"12", b"24",
-    b"33", b"34", b"36", b"40", b"48", b"-1", b"$30", b"%101000", b"-$FFFFFFFF",
-    b"2147483648", b"16x", b"-?", b"/?", b"?", b"-H", b"/H", b"-h", b"/h", b"H", b"h",
-    b"??", b"/help", b"Hx", b'" ?"', b'"? "', b'"/"?', b"'h'", b"? 16", b"h\t4",
-    b"$FFFFFFE0", b"-2147483648", b"%100000 16",
-]] + [b'"C:\\Tools\\Corvane.exe" /?', b"E:\\A'B\\Corvane.exe ?", b"?"]
+
+def unique(inputs):
+    return list(dict.fromkeys(inputs))
 
 
 def slug(data):
@@ -82,20 +52,36 @@ def slug(data):
     return text or "blank"
 
 
-def write(target, inputs):
-    directory = os.path.join(HERE, "corpus", target)
+def write_corpus(directory, inputs):
     shutil.rmtree(directory, ignore_errors=True)
     os.makedirs(directory)
-    for index, data in enumerate(inputs):
+    for index, data in enumerate(unique(inputs)):
         with open(os.path.join(directory, "%03d-%s" % (index, slug(data))), "wb") as f:
             f.write(data)
 
 
+def write_dictionary(path, words):
+    with open(path, "w", encoding="ascii") as f:
+        for word in unique(w for w in words if w and len(w) <= LONGEST_WORD):
+            f.write('"%s"\n' % "".join(chr(c) if 32 <= c < 127 and c not in b'"\\' else "\\x%02x" % c
+                                        for c in word))
+
+
 def main():
-    write("parse_integer", PARSE_INTEGER)
-    write("argument_list", ARGUMENT_LIST)
-    write("argument_list_long", ARGUMENT_LIST_LONG)
-    write("dispatch", DISPATCH)
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--out", required=True)
+    out = parser.parse_args().out
+    os.makedirs(out, exist_ok=True)
+    help_lines = [case_tables.help_command_line(h.argument) for h in case_tables.HELP_SWITCHES]
+    write_corpus(os.path.join(out, "parse_integer"), [c.text for c in case_tables.CONVERSIONS])
+    write_corpus(os.path.join(out, "argument_list"), [s.command_line for s in case_tables.SPLITS])
+    write_corpus(os.path.join(out, "argument_list_long"), LONG_COMMAND_LINES)
+    write_corpus(os.path.join(out, "dispatch"),
+                 [a.command_line for a in case_tables.ACTIONS] + help_lines)
+    write_dictionary(os.path.join(out, "parse_integer.dict"), [c.text for c in case_tables.CONVERSIONS])
+    write_dictionary(os.path.join(out, "command_line.dict"),
+                     SYNTAX + [h.argument for h in case_tables.HELP_SWITCHES]
+                     + [a.command_line for a in case_tables.ACTIONS])
 
 
 if __name__ == "__main__":

@@ -1,13 +1,14 @@
 #!/bin/sh
 # Runs each libFuzzer target for a bounded time, starting from its seed
-# corpus, and fails when any of them finds something.
+# corpus, and fails when any of them finds something. The build writes the
+# seeds and dictionaries from the case tables into BUILD_DIR/fuzz-seeds/.
 #
 #   FUZZ_SECONDS=30 sh tests/fuzz/run_fuzzers.sh [BUILD_DIR]
 #
 # FUZZ_SECONDS is the time per target: a whole number of seconds, default
 # 30, 0 skips fuzzing; anything else is refused. From 300 s on, the argument
 # list gets a further pass of a fifth of that time that starts from the long
-# command lines of corpus/argument_list_long (up to 1 MiB, seconds each
+# command lines of fuzz-seeds/argument_list_long (up to 1 MiB, seconds each
 # under the sanitizers).
 # BUILD_DIR defaults to build/host-asan. A crashing input is kept under
 # tests/fuzz/crashes/TARGET/, where the fuzz.regression.TARGET tests replay
@@ -40,7 +41,7 @@ fuzz() {
   # New inputs go to the work corpus in build/; the seeds stay as committed.
   if "$fuzzer" "$work" "$seeds" \
       -max_total_time="$time" -max_len="$max_len" -timeout=30 -rss_limit_mb=4096 \
-      -dict="tests/fuzz/$dict" -use_value_profile=1 -print_final_stats=1 \
+      -dict="$seeds_dir/$dict" -use_value_profile=1 -print_final_stats=1 \
       -artifact_prefix="$crashes/" >"$log" 2>&1; then
     result=ok
   else
@@ -60,12 +61,12 @@ fuzz() {
   fi
 }
 
-corpus=tests/fuzz/corpus
-fuzz parse_integer parse_integer "$seconds" 1024 parse_integer.dict "$corpus/parse_integer"
-fuzz argument_list argument_list "$seconds" 1048576 command_line.dict "$corpus/argument_list"
+seeds_dir="$build/fuzz-seeds"
+fuzz parse_integer parse_integer "$seconds" 1024 parse_integer.dict "$seeds_dir/parse_integer"
+fuzz argument_list argument_list "$seconds" 1048576 command_line.dict "$seeds_dir/argument_list"
 if [ "$seconds" -ge "$long_pass_from" ]; then
   fuzz argument_list argument_list_long $((seconds / 5)) 1048576 command_line.dict \
-    "$corpus/argument_list_long"
+    "$seeds_dir/argument_list_long"
 fi
-fuzz dispatch dispatch "$seconds" 4096 command_line.dict "$corpus/dispatch"
+fuzz dispatch dispatch "$seconds" 4096 command_line.dict "$seeds_dir/dispatch"
 exit $status

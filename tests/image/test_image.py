@@ -29,6 +29,9 @@ import zipfile
 
 import pefile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "cases"))
+import case_tables  # noqa: E402
+
 ARGS = None
 
 IMAGE_FILE_MACHINE_I386 = 0x14C
@@ -499,6 +502,19 @@ class ReleaseZipTest(ImageTestCase):
         quick_start = lines[:lines.index("Exit codes")]
         last = max(i for i, line in enumerate(quick_start) if line) + 1
         self.assertLessEqual(last, QUICK_START_LINES, "the quick start ends on the first screen")
+
+    def test_guide_agrees_with_the_help_switch_table(self):
+        # The switches it names show the box, and the look-alikes it names lock.
+        text = " ".join(self.guide("README.txt").split())
+        named = re.search(r"The arguments (.+?) show a box that explains the numbers; (.+?) lock\.",
+                          text)
+        self.assertIsNotNone(named)
+        rows = {row.argument.decode("latin-1"): row.helps for row in case_tables.HELP_SWITCHES}
+        switches = re.split(r", | and ", named.group(1))
+        self.assertEqual(sorted(switches), sorted(a for a, helps in rows.items() if helps))
+        for look_alike in re.split(r", | and ", named.group(2)):
+            with self.subTest(look_alike=look_alike):
+                self.assertIs(rows.get(look_alike), False, "not a look-alike row of help_switches.txt")
 
     def test_guides_stay_short_and_plain(self):
         # Prose only: code blocks (four spaces) and tables (two) are not

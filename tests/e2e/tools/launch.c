@@ -1,7 +1,7 @@
 /* Test launcher, run under Wine: starts a program with an exact command
  * line, presses OK on every message box it shows, and reports.
  *
- *   launch.exe CMDLINE-FILE APPLICATION [--leave-boxes]
+ *   launch.exe [--fault KIND SLOT-RVA] CMDLINE-FILE APPLICATION [--leave-boxes]
  *   launch.exe --batch LIST-FILE APPLICATION
  *
  * CMDLINE-FILE holds the command line bytes exactly as the child's
@@ -16,8 +16,17 @@
  * has a window, the next run's message box included. So each program runs
  * in a job of its own, and the next one starts once that job is empty.
  *
+ * --fault gives the program a fault from inside one platform call, with its
+ * file unchanged: the import address table slot at SLOT-RVA (relative to
+ * the image base) is pointed at a stand-in that faults in the way KIND names
+ * (see kFaultKinds), as a system routine that keeps a frame would. The
+ * stand-in first puts the real function back, so that it faults once and
+ * the program's own later calls, its error box included, reach the
+ * platform.
+ *
  * Output, one record a line, byte strings in hex:
  *   case N
+ *   stand-in FAULT-ADDRESS IMAGE-BASE   (with --fault; hexadecimal)
  *   child PID TID
  *   box HEX-CAPTION HEX-TEXT ICON(0|1)
  *   exit CODE
@@ -28,6 +37,7 @@
 #include <tlhelp32.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 enum {
   kPollMilliseconds = 20,
@@ -36,6 +46,29 @@ enum {
   kSettleMilliseconds = 60000,
   kMaxJobProcesses = 64,
   kStragglerExitCode = 3,
+};
+
+/* What a stand-in does in place of the platform function: code bytes and
+ * the offset of the instruction that faults. The x87 cases fault only with
+ * the program's own control word, which unmasks zero divide, invalid
+ * operation and overflow. */
+struct FaultKind {
+  const char *name;
+  BYTE code[16];
+  int length;
+  int faultsAt;
+};
+static const struct FaultKind kFaultKinds[] = {
+    {"access", {0xA1, 0, 0, 0, 0}, 5, 0},                 /* mov eax, [0] */
+    {"intdiv", {0x31, 0xC9, 0xF7, 0xF1}, 4, 2},            /* xor ecx, ecx; div ecx */
+    {"illegal", {0x0F, 0x0B}, 2, 0},                       /* ud2 */
+    {"privileged", {0xF4}, 1, 0},                          /* hlt */
+    {"breakpoint", {0xCC}, 1, 0},                          /* int3 */
+    {"stack", {0x50, 0xEB, 0xFD}, 3, 0},                   /* 1: push eax; jmp 1b */
+    {"fpdiv", {0xD9, 0xE8, 0xD9, 0xEE, 0xDE, 0xF9, 0x9B}, 7, 6},    /* 1 / 0; fwait */
+    {"fpinvalid", {0xD9, 0xEE, 0xD9, 0xEE, 0xDE, 0xF9, 0x9B}, 7, 6}, /* 0 / 0; fwait */
+    /* push 20000; fild [esp]; fld1; fscale (2^20000); fwait */
+    {"fpoverflow", {0x68, 0x20, 0x4E, 0, 0, 0xDB, 0x04, 0x24, 0xD9, 0xE8, 0xD9, 0xFD, 0x9B}, 13, 12},
 };
 
 static DWORD ChildProcessId;
@@ -150,7 +183,6 @@ static int SettleJob(HANDLE job) {
     JOBOBJECT_BASIC_PROCESS_ID_LIST list;
     ULONG_PTR more[kMaxJobProcesses];
   } ids;
-  ids.list.NumberOfAssignedProcesses = kMaxJobProcesses;
   if (QueryInformationJobObject(job, JobObjectBasicProcessIdList, &ids,
                                 sizeof ids, NULL)) {
     for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList; ++i) {
@@ -175,7 +207,72 @@ static int LaunchError(void) {
   return 2;
 }
 
-static int RunOne(const char *application, char *commandLine) {
+struct Code {
+  BYTE bytes[128];
+  DWORD length;
+};
+
+static void Put(struct Code *code, const BYTE *bytes, int length) {
+  memcpy(code->bytes + code->length, bytes, length);
+  code->length += length;
+}
+
+static void PutByte(struct Code *code, BYTE byte) { Put(code, &byte, 1); }
+
+static void PutWord(struct Code *code, DWORD word) {
+  BYTE bytes[4] = {word & 0xFF, word >> 8 & 0xFF, word >> 16 & 0xFF, word >> 24};
+  Put(code, bytes, 4);
+}
+
+/* Gives the suspended program a block of code: a start that runs after the
+ * loader has filled the import slots, saves the real function and points
+ * the slot at the stand-in, and goes on to the program's entry point; and
+ * the stand-in, with an ordinary frame, so that the program's back-trace
+ * starts at the platform call's return address. Reports where the fault
+ * comes. */
+static int GiveStandIn(const PROCESS_INFORMATION *process, const struct FaultKind *kind,
+                       DWORD slotRva) {
+  enum { kSavedAt = 0x100, kStandInAt = 0x40, kPebImageBase = 8 };
+  CONTEXT context;
+  context.ContextFlags = CONTEXT_INTEGER;
+  DWORD imageBase = 0;
+  /* A new process's first thread starts with the entry point in EAX and
+   * the process environment block in EBX. */
+  if (!GetThreadContext(process->hThread, &context) ||
+      !ReadProcessMemory(process->hProcess, (void *)(context.Ebx + kPebImageBase),
+                         &imageBase, sizeof imageBase, NULL))
+    return 0;
+  BYTE *block = VirtualAllocEx(process->hProcess, NULL, 4096, MEM_COMMIT | MEM_RESERVE,
+                               PAGE_EXECUTE_READWRITE);
+  if (!block) return 0;
+  DWORD base = (DWORD)block, slot = imageBase + slotRva, saved = base + kSavedAt;
+  struct Code code = {{0}, 0};
+  PutByte(&code, 0xA1), PutWord(&code, slot);                  /* mov eax, [slot] */
+  PutByte(&code, 0xA3), PutWord(&code, saved);                 /* mov [saved], eax */
+  Put(&code, (const BYTE[]){0xC7, 0x05}, 2), PutWord(&code, slot);
+  PutWord(&code, base + kStandInAt);                           /* mov [slot], stand-in */
+  PutByte(&code, 0xE9), PutWord(&code, context.Eax - (base + code.length + 4)); /* jmp entry */
+  code.length = kStandInAt;
+  Put(&code, (const BYTE[]){0x55, 0x89, 0xE5}, 3);             /* push ebp; mov ebp, esp */
+  PutByte(&code, 0xA1), PutWord(&code, saved);                 /* mov eax, [saved] */
+  PutByte(&code, 0xA3), PutWord(&code, slot);                  /* mov [slot], eax */
+  DWORD faultAddress = base + code.length + kind->faultsAt;
+  Put(&code, kind->code, kind->length);
+  /* Where the fault does not come, the real function runs after all. */
+  Put(&code, (const BYTE[]){0x89, 0xEC, 0x5D, 0xFF, 0x25}, 5); /* mov esp, ebp; pop ebp; jmp */
+  PutWord(&code, saved);                                       /* [saved] */
+  context.Eax = base;
+  if (!WriteProcessMemory(process->hProcess, block, code.bytes, code.length, NULL) ||
+      !FlushInstructionCache(process->hProcess, block, code.length) ||
+      !SetThreadContext(process->hThread, &context))
+    return 0;
+  printf("stand-in %08lx %08lx\n", faultAddress, imageBase);
+  fflush(stdout);
+  return 1;
+}
+
+static int RunOne(const char *application, char *commandLine,
+                  const struct FaultKind *fault, DWORD slotRva) {
   STARTUPINFOA startup = {sizeof startup};
   PROCESS_INFORMATION process;
   HANDLE job = CreateJobObjectA(NULL, NULL);
@@ -187,7 +284,8 @@ static int RunOne(const char *application, char *commandLine) {
     CloseHandle(job);
     return status;
   }
-  if (!AssignProcessToJobObject(job, process.hProcess)) {
+  if (!AssignProcessToJobObject(job, process.hProcess) ||
+      (fault && !GiveStandIn(&process, fault, slotRva))) {
     int status = LaunchError();
     TerminateProcess(process.hProcess, kStragglerExitCode);
     CloseHandle(process.hThread);
@@ -229,11 +327,16 @@ static int RunBatch(const char *listPath, const char *application) {
     offset += 4;
     if (length > (unsigned long)(size - offset)) break;
     char *commandLine = malloc(length + 1);
+    if (!commandLine) {
+      fprintf(stderr, "launch: no memory for case %d (%lu bytes)\n", index, length);
+      free(list);
+      return 2;
+    }
     memcpy(commandLine, list + offset, length);
     commandLine[length] = 0;
     offset += length;
     printf("case %d\n", index);
-    RunOne(application, commandLine);
+    RunOne(application, commandLine, NULL, 0);
     free(commandLine);
   }
   return 0;
@@ -245,8 +348,21 @@ int main(int argc, char **argv) {
   GetDesktopWindow();
   if (argc == 4 && strcmp(argv[1], "--batch") == 0)
     return RunBatch(argv[2], argv[3]);
+  const struct FaultKind *fault = NULL;
+  DWORD slotRva = 0;
+  if (argc >= 4 && strcmp(argv[1], "--fault") == 0) {
+    for (size_t i = 0; i < sizeof kFaultKinds / sizeof kFaultKinds[0]; ++i)
+      if (strcmp(argv[2], kFaultKinds[i].name) == 0) fault = &kFaultKinds[i];
+    slotRva = strtoul(argv[3], NULL, 16);
+    if (!fault || !slotRva) {
+      fprintf(stderr, "launch: no fault kind %s, or no slot %s\n", argv[2], argv[3]);
+      return 2;
+    }
+    argc -= 3;
+    argv += 3;
+  }
   if (argc < 3) {
-    fprintf(stderr, "usage: launch CMDLINE-FILE APPLICATION [--leave-boxes]\n"
+    fprintf(stderr, "usage: launch [--fault KIND SLOT-RVA] CMDLINE-FILE APPLICATION [--leave-boxes]\n"
                     "       launch --batch LIST-FILE APPLICATION\n");
     return 2;
   }
@@ -257,5 +373,5 @@ int main(int argc, char **argv) {
     fprintf(stderr, "launch: cannot read %s\n", argv[1]);
     return 2;
   }
-  return RunOne(argv[2], commandLine);
+  return RunOne(argv[2], commandLine, fault, slotRva);
 }
