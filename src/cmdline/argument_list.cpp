@@ -96,6 +96,13 @@ void BuildArgumentList() {
   ArgumentSlotCount = words + 1;
 }
 
+void ResetArgumentList() {
+  ArgumentList = nullptr;
+  ArgumentCount = 0;
+  ArgumentSlotCount = 0;
+  for (char &c : ModulePathBuffer) c = 0;
+}
+
 char *GetArgument(int32_t index) {
   if (index < 0 || index >= ArgumentCount) return CopyText("", 0);
   const char *entry = ArgumentList[index];

@@ -89,6 +89,12 @@ void EnableShutdownPrivilege() {
   AdjustTokenPrivileges(token, 0, &privileges, 0, nullptr, nullptr);
 }
 
+void ResetDispatch() {
+  ActionCode = 0;
+  ConversionStatus = 0;
+  ForceFlag = 0;
+}
+
 uint16_t RunDispatch() {
   for (const char *helpSwitch : HelpSwitches) {
     if (TextsEqual(GetArgument(1), helpSwitch)) {

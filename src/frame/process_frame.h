@@ -65,5 +65,9 @@ extern StringTable *const *StringTables;
 extern int32_t StringTableCount;
 
 void InitRuntimeServices();
+// Every value of the frame (start-up, channels, error box, fault report,
+// storage) back to its state at load time, for tests; the module table
+// keeps its entries.
+void ResetProcessFrame();
 void ResetStringTable();
 [[noreturn]] void RunExitSequence();

@@ -91,6 +91,7 @@ std::vector<std::string> BuildAndCheck(const std::string &commandLine,
                                        const std::vector<std::string> &words) {
   ResetFakePlatform();
   ResetFuzzStorage();
+  ResetArgumentList();
   FakePlatform.modulePath = kModulePath;
   FakePlatform.commandLine = commandLine;
   BuildArgumentList();

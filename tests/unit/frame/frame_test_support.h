@@ -12,7 +12,8 @@ extern uint32_t FakeStackLimit;
 extern uint32_t FakeStackBase;
 }
 
-// Everything the frame keeps between calls, back to its load-time state.
+// The fake platform, and everything the program keeps between calls, back
+// to its load-time state.
 void ResetFrame();
 
 // The text argument of every MessageBoxA call so far, in order.
