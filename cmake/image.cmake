@@ -54,12 +54,8 @@ function(corvane_image target)
 endfunction()
 
 corvane_image(corvane)
-# The storage manager's counters: nothing in the program reads them, so
-# whole-program optimisation would drop them; the benchmark reads them from
-# the running process, at the addresses the map gives.
-target_link_options(corvane PRIVATE
-  -Wl,--undefined=_StorageBlockCount -Wl,--undefined=_StorageRequestedBytes
-  -Wl,-Map=${CMAKE_BINARY_DIR}/corvane.map)
+# The map names what went into each section.
+target_link_options(corvane PRIVATE -Wl,-Map=${CMAKE_BINARY_DIR}/corvane.map)
 add_subdirectory(${CMAKE_SOURCE_DIR}/bench ${CMAKE_BINARY_DIR}/bench)
 
 # Reads the built image and the download zip. The second test builds the

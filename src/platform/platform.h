@@ -3,12 +3,13 @@
 // On Windows these are the real imports (called through the import address
 // table). Host tests and fuzzers define functions with the same names and
 // record what they are asked to do, so the portable code runs unchanged on
-// Linux under the sanitizers.
+// Linux under the sanitizers; a Windows build of such a stand-in defines
+// CORVANE_FAKE_PLATFORM.
 #pragma once
 
 #include <stdint.h>
 
-#if defined(_WIN32)
+#if defined(_WIN32) && !defined(CORVANE_FAKE_PLATFORM)
 #define PLATFORM_API __declspec(dllimport) __stdcall
 #else
 #define PLATFORM_API

@@ -203,7 +203,7 @@ class FaultCase(unittest.TestCase):
         # The allocator's own routines, as far as the compiler kept them apart.
         self.assertEqual(callers[-3:], ["_Z11RunDispatchv", "MainSequence", "ProcessEntry"])
         for name in callers[:-3]:
-            self.assertRegex(name, "AllocateStorage|TakeBlock")
+            self.assertRegex(name, "AllocateStorage|Carve")
 
     def test_error_path_starts_from_the_start_up_thread_state(self):
         # The fault comes inside a frame that registered its own exception

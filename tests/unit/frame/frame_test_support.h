@@ -4,8 +4,12 @@
 
 #include <stdint.h>
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
+
+#include "fake_platform.h"
 
 extern "C" {
 extern uint32_t FakeStackLimit;
@@ -15,6 +19,18 @@ extern uint32_t FakeStackBase;
 // The fake platform, and everything the program keeps between calls, back
 // to its load-time state.
 void ResetFrame();
+
+// Runs `body` to its end in ExitProcess and returns the exit code.
+template <typename Body>
+uint32_t RunToExit(Body body) {
+  try {
+    body();
+  } catch (const FakeProcessExit &exit) {
+    return exit.exitCode;
+  }
+  ADD_FAILURE() << "the process did not end";
+  return ~0u;
+}
 
 // The text argument of every MessageBoxA call so far, in order.
 std::vector<std::string> ShownBoxes();

@@ -15,18 +15,6 @@
 
 namespace {
 
-// Runs `body` to its end in ExitProcess and returns the exit code.
-template <typename Body>
-uint32_t RunToExit(Body body) {
-  try {
-    body();
-  } catch (const FakeProcessExit &exit) {
-    return exit.exitCode;
-  }
-  ADD_FAILURE() << "the process did not end";
-  return ~0u;
-}
-
 std::vector<std::string> CallNames() {
   std::vector<std::string> names;
   for (const FakeCall &call : FakeCalls) names.push_back(call.function);
