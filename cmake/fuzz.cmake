@@ -19,17 +19,17 @@ set(CORVANE_FUZZ_MODEL
   ${CORVANE_FUZZ_DIR}/reference_model.cpp
   ${CORVANE_FUZZ_DIR}/fuzz_check.cpp)
 
-# corvane_fuzz_target(NAME SOURCES src-file... [EXTRA test-file...]
-#                     [FAKES fake-library...])
+# Every target runs the command line and the dispatch against the fakes.
+set(CORVANE_FUZZ_FAKES corvane_fake_platform corvane_fake_storage corvane_fake_runtime_error)
+
+# corvane_fuzz_target(NAME)
 function(corvane_fuzz_target name)
-  cmake_parse_arguments(PARSE_ARGV 1 fuzz "" "" "SOURCES;EXTRA;FAKES")
-  list(TRANSFORM fuzz_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/)
-  set(sources ${CORVANE_FUZZ_DIR}/${name}_fuzz.cpp ${fuzz_SOURCES} ${fuzz_EXTRA}
-              ${CORVANE_FUZZ_MODEL})
+  set(sources ${CORVANE_FUZZ_DIR}/${name}_fuzz.cpp
+              ${CORVANE_CMDLINE_SOURCES} ${CORVANE_DISPATCH_SOURCES} ${CORVANE_FUZZ_MODEL})
 
   add_executable(fuzz-replay-${name} ${sources} ${CORVANE_FUZZ_DIR}/replay_main.cpp)
   target_include_directories(fuzz-replay-${name} PRIVATE ${CMAKE_SOURCE_DIR}/src)
-  target_link_libraries(fuzz-replay-${name} PRIVATE ${fuzz_FAKES})
+  target_link_libraries(fuzz-replay-${name} PRIVATE ${CORVANE_FUZZ_FAKES})
   add_test(NAME fuzz.regression.${name}
     COMMAND fuzz-replay-${name}
             ${CORVANE_FUZZ_DIR}/corpus/${name} ${CORVANE_FUZZ_DIR}/corpus/${name}_long
@@ -41,18 +41,13 @@ function(corvane_fuzz_target name)
   if(CORVANE_FUZZERS)
     add_executable(fuzz-${name} ${sources})
     target_include_directories(fuzz-${name} PRIVATE ${CMAKE_SOURCE_DIR}/src)
-    target_link_libraries(fuzz-${name} PRIVATE ${fuzz_FAKES})
+    target_link_libraries(fuzz-${name} PRIVATE ${CORVANE_FUZZ_FAKES})
     set(fuzz_flags -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
     target_compile_options(fuzz-${name} PRIVATE ${fuzz_flags} -O1 -gline-tables-only)
     target_link_options(fuzz-${name} PRIVATE ${fuzz_flags})
   endif()
 endfunction()
 
-corvane_fuzz_target(parse_integer
-  SOURCES cmdline/parse_integer.cpp)
-corvane_fuzz_target(argument_list
-  SOURCES cmdline/argument_list.cpp
-  FAKES corvane_fake_platform corvane_fake_storage corvane_fake_runtime_error)
-corvane_fuzz_target(dispatch
-  SOURCES cmdline/argument_list.cpp cmdline/parse_integer.cpp dispatch/dispatch.cpp
-  FAKES corvane_fake_platform corvane_fake_storage corvane_fake_runtime_error)
+corvane_fuzz_target(parse_integer)
+corvane_fuzz_target(argument_list)
+corvane_fuzz_target(dispatch)

@@ -80,7 +80,7 @@ void ShowHelp() {
 void EnableShutdownPrivilege() {
   PlatformHandle token = nullptr;
   PlatformTokenPrivileges privileges = {};
-  OpenProcessToken(kCurrentProcess, kTokenAdjustPrivileges | kTokenQuery,
+  OpenProcessToken(CurrentProcess(), kTokenAdjustPrivileges | kTokenQuery,
                    &token);
   LookupPrivilegeValueA(kLocalSystem, kShutdownPrivilegeName,
                         &privileges.Luid);

@@ -1,6 +1,6 @@
 // Start-up and exit: the values and routines between the entry point and
 // ExitProcess. The entry point itself and the resume routine are machine
-// code (machine_routines.cpp); everything else here is portable.
+// code (machine_routines_i686.S); everything else here is portable.
 #pragma once
 
 #include <stdint.h>
