@@ -2,6 +2,7 @@
 
 #include "cmdline/argument_list.h"
 #include "cmdline/parse_integer.h"
+#include "frame/text.h"
 #include "platform/platform.h"
 
 int32_t ActionCode;
@@ -51,14 +52,6 @@ constexpr uint32_t kEwxForce = 4;
 
 const char kShutdownPrivilegeName[] = "SeShutdownPrivilege";
 const char kLocalSystem[] = "";
-
-bool TextsEqual(const char *a, const char *b) {
-  while (*a != 0 && *a == *b) {
-    ++a;
-    ++b;
-  }
-  return *a == *b;
-}
 
 PlatformBool RunAction(int32_t action, int32_t force) {
   if (action & kSuspendBit) return SetSystemPowerState(1, force);
