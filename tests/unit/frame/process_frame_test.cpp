@@ -219,13 +219,4 @@ TEST_F(ProcessFrameTest, ResetStringTableCopiesFirstTextToSecond) {
   EXPECT_STREQ(entries[1].Current, "b");
 }
 
-TEST(ProcessFrameConstantsTest, FpuControlWordAndTable) {
-  EXPECT_EQ(DefaultFpuControlWord, 0x1332);
-  EXPECT_EQ(ModuleInitTable.Count, 2);
-  EXPECT_EQ(ModuleInitTable.Entries[0].Initialiser, InitRuntimeServices);
-  EXPECT_EQ(ModuleInitTable.Entries[0].Finaliser, nullptr);
-  EXPECT_EQ(ModuleInitTable.Entries[1].Initialiser, ResetStringTable);
-  EXPECT_NE(ModuleInitTable.Entries[1].Finaliser, nullptr);
-}
-
 }  // namespace
