@@ -7,8 +7,10 @@ Prints the file size with a breakdown by section; the whole-process time of
 `corvane.exe 0` (a lock, which Wine refuses) beside corvane-idle.exe, which
 imports the same functions but only calls ExitProcess(0), and of the 32-bit
 `rundll32.exe user32.dll,LockWorkStation`; and how many storage blocks and
-bytes one run of `corvane.exe 0` asks the storage manager for, read from the
-real process when it calls ExitProcess.
+bytes one run of `corvane.exe 0` asks the storage manager for, counted by
+running the command line's and the dispatch's code, built for i686, against
+the tests' recording storage manager under Wine, with the same command line
+and module path (bench/storage_census.cpp).
 
 The times come from corvane-timer.exe, which runs inside Wine and starts
 each image in turn after the same quiet gap, in a fresh random order every
@@ -17,8 +19,8 @@ goal of corvane.exe costing at most 5% more than its twin takes the median
 of the per-round ratios and a bootstrap interval around it: the goal is met
 when the interval's upper end is at most 1.05.
 
-Needs the win32 build (corvane, corvane-idle, corvane-storage-probe,
-corvane-timer). Uses a throw-away WINEPREFIX under build/e2e/bench/ and an
+Needs the win32 build (corvane, corvane-idle, corvane-timer,
+corvane-storage-census). Uses a throw-away WINEPREFIX under build/e2e/bench/ and an
 Xvfb display, and ends both when done.
 """
 
@@ -57,16 +59,6 @@ def print_size(path):
         print("  %-8s %8d %8d" % (name, memory, stored))
 
 
-def symbol_rva(map_path, name, image_base):
-    pattern = re.compile(r"^\s+0x([0-9a-f]+)\s+_?%s$" % re.escape(name))
-    with open(map_path) as f:
-        for line in f:
-            m = pattern.match(line.rstrip("\n"))
-            if m:
-                return int(m.group(1), 16) - image_base
-    raise SystemExit("run_bench: %s not found in %s" % (name, map_path))
-
-
 class Wine(WineSession):
     """The tests' throw-away prefix, display and wineserver, for timed runs."""
 
@@ -87,21 +79,14 @@ class Wine(WineSession):
         raise SystemExit("run_bench: no %s in the prefix" % name)
 
 
-def storage_use(wine, build, exe):
-    pe = pefile.PE(exe, fast_load=True)
-    pe.parse_data_directories([pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"]])
-    base = pe.OPTIONAL_HEADER.ImageBase
-    exit_slot = next(i.address - base for d in pe.DIRECTORY_ENTRY_IMPORT for i in d.imports
-                     if i.name == b"ExitProcess")
-    map_path = os.path.join(build, "corvane.map")
-    blocks = symbol_rva(map_path, "StorageBlockCount", base)
-    requested = symbol_rva(map_path, "StorageRequestedBytes", base)
-    probe = os.path.join(build, "bench", "corvane-storage-probe.exe")
-    code, out = wine.run_program([probe, windows_path(exe), '"%s" 0' % windows_path(exe),
-                                  "%x" % exit_slot, "%x" % blocks, "%x" % requested])
-    m = re.search(r"^values (\d+) (\d+)", out, re.M)
+def storage_use(wine, census, module_path):
+    """(blocks, bytes) that `"MODULE-PATH" 0` asks the storage manager for."""
+    command_line = '"%s" 0' % module_path
+    code, out = wine.run_program([census, module_path, command_line])
+    expected = "module %s\r\ncommand line %s\r\n" % (module_path, command_line)
+    m = re.fullmatch(re.escape(expected) + r"blocks (\d+) bytes (\d+)\r\n", out)
     if code != 0 or not m:
-        raise SystemExit("run_bench: the storage probe failed: %r" % out)
+        raise SystemExit("run_bench: the storage census printed %r" % out)
     return int(m.group(1)), int(m.group(2))
 
 
@@ -159,7 +144,8 @@ def main():
     exe = os.path.join(build, "corvane.exe")
     idle = os.path.join(build, "bench", "corvane-idle.exe")
     timer = os.path.join(build, "bench", "corvane-timer.exe")
-    for path in (exe, idle, timer):
+    census = os.path.join(build, "bench", "corvane-storage-census.exe")
+    for path in (exe, idle, timer, census):
         if not os.path.exists(path):
             raise SystemExit("run_bench: %s is missing; build the win32 preset first" % path)
 
@@ -170,7 +156,7 @@ def main():
     cpu = pin_to_one_cpu()
     rng = random.Random(args.seed)
     with Wine() as wine:
-        blocks, requested = storage_use(wine, build, exe)
+        blocks, requested = storage_use(wine, census, windows_path(exe))
         rundll32 = wine.system32_program("rundll32.exe")
         programs = [
             ("corvane.exe 0", '"%s" 0' % windows_path(exe)),
@@ -202,7 +188,8 @@ def main():
           % (RATIO_GOAL, "met" if high <= RATIO_GOAL else "missed", high))
     print("  rundll32 / corvane.exe 0: %.3f" % (medians[2] / medians[0]))
     print()
-    print("Storage manager, one run of corvane.exe 0 (read from the process at ExitProcess):")
+    print("Storage manager, one run of corvane.exe 0 (its code run against the recording"
+          " storage manager, with the same command line and module path):")
     print("  %d blocks, %d bytes requested; argument 0, the module path, is %d characters"
           % (blocks, requested, len(windows_path(exe))))
     return 0

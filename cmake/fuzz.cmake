@@ -22,43 +22,35 @@ set(CORVANE_FUZZ_MODEL
 set(CORVANE_FUZZ_SEEDS ${CMAKE_BINARY_DIR}/fuzz-seeds)
 corvane_fuzz_seeds(${CORVANE_FUZZ_SEEDS})
 
-# corvane_fuzz_target(NAME SOURCES src-file... [EXTRA test-file...]
-#                     [FAKES fake-library...])
+# Every target runs the command line and the dispatch against the fakes.
+set(CORVANE_FUZZ_FAKES corvane_fake_platform corvane_fake_storage corvane_fake_runtime_error)
+
+# corvane_fuzz_target(NAME)
 function(corvane_fuzz_target name)
-  cmake_parse_arguments(PARSE_ARGV 1 fuzz "" "" "SOURCES;EXTRA;FAKES")
-  list(TRANSFORM fuzz_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/)
-  set(sources ${CORVANE_FUZZ_DIR}/${name}_fuzz.cpp ${fuzz_SOURCES} ${fuzz_EXTRA}
-              ${CORVANE_FUZZ_MODEL})
+  set(sources ${CORVANE_FUZZ_DIR}/${name}_fuzz.cpp
+              ${CORVANE_CMDLINE_SOURCES} ${CORVANE_DISPATCH_SOURCES} ${CORVANE_FUZZ_MODEL})
 
   add_executable(fuzz-replay-${name} ${sources} ${CORVANE_FUZZ_DIR}/replay_main.cpp)
   target_include_directories(fuzz-replay-${name} PRIVATE ${CMAKE_SOURCE_DIR}/src)
-  target_link_libraries(fuzz-replay-${name} PRIVATE ${fuzz_FAKES} corvane_case_tables)
+  target_link_libraries(fuzz-replay-${name} PRIVATE ${CORVANE_FUZZ_FAKES} corvane_case_tables)
   add_test(NAME fuzz.regression.${name}
     COMMAND fuzz-replay-${name}
             ${CORVANE_FUZZ_SEEDS}/${name} ${CORVANE_FUZZ_SEEDS}/${name}_long
             ${CORVANE_FUZZ_DIR}/crashes/${name})
   # The longest, the argument list's megabyte lines under the sanitizers,
-  # takes some 15 s.
+  # takes 8 to 15 s.
   set_tests_properties(fuzz.regression.${name} PROPERTIES TIMEOUT 120)
 
   if(CORVANE_FUZZERS)
     add_executable(fuzz-${name} ${sources})
     target_include_directories(fuzz-${name} PRIVATE ${CMAKE_SOURCE_DIR}/src)
-    target_link_libraries(fuzz-${name} PRIVATE ${fuzz_FAKES} corvane_case_tables)
+    target_link_libraries(fuzz-${name} PRIVATE ${CORVANE_FUZZ_FAKES} corvane_case_tables)
     set(fuzz_flags -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
     target_compile_options(fuzz-${name} PRIVATE ${fuzz_flags} -O1 -gline-tables-only)
     target_link_options(fuzz-${name} PRIVATE ${fuzz_flags})
   endif()
 endfunction()
 
-corvane_fuzz_target(parse_integer
-  SOURCES cmdline/parse_integer.cpp)
-# Its own storage manager: the recording one moves the table on every
-# resize, which makes megabyte command lines take minutes.
-corvane_fuzz_target(argument_list
-  SOURCES cmdline/argument_list.cpp
-  EXTRA ${CORVANE_FUZZ_DIR}/fuzz_storage.cpp
-  FAKES corvane_fake_platform corvane_fake_runtime_error)
-corvane_fuzz_target(dispatch
-  SOURCES cmdline/argument_list.cpp cmdline/parse_integer.cpp dispatch/dispatch.cpp
-  FAKES corvane_fake_platform corvane_fake_storage corvane_fake_runtime_error)
+corvane_fuzz_target(parse_integer)
+corvane_fuzz_target(argument_list)
+corvane_fuzz_target(dispatch)

@@ -1,6 +1,7 @@
 #include "cmdline/argument_list.h"
 
 #include "frame/storage.h"
+#include "frame/text.h"
 #include "platform/platform.h"
 
 char **ArgumentList;
@@ -17,12 +18,6 @@ constexpr char kOutsideQuotes = ' ';
 // Bytes 1 to 32: the control characters and the blank.
 bool IsSeparator(char c) {
   return c != 0 && static_cast<unsigned char>(c) <= ' ';
-}
-
-int32_t TextLength(const char *text) {
-  int32_t length = 0;
-  while (text[length] != 0) ++length;
-  return length;
 }
 
 char *CopyText(const char *text, int32_t length) {
@@ -94,6 +89,13 @@ void BuildArgumentList() {
       ResizeStorage(ArgumentList, ArgumentSlotCount * int32_t(sizeof(char *)),
                     (words + 1) * int32_t(sizeof(char *))));
   ArgumentSlotCount = words + 1;
+}
+
+void ResetArgumentList() {
+  ArgumentList = nullptr;
+  ArgumentCount = 0;
+  ArgumentSlotCount = 0;
+  for (char &c : ModulePathBuffer) c = 0;
 }
 
 char *GetArgument(int32_t index) {

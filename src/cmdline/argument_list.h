@@ -17,6 +17,9 @@ extern char ModulePathBuffer[256];
 // storage manager is ready.
 void BuildArgumentList();
 
+// Back to the state at load time, for tests; storage is not given back.
+void ResetArgumentList();
+
 // A fresh copy of entry `index`, owned by the caller; the empty text when
 // there is no such entry.
 char *GetArgument(int32_t index);

@@ -2,6 +2,7 @@
 
 #include "cmdline/argument_list.h"
 #include "cmdline/parse_integer.h"
+#include "frame/text.h"
 #include "platform/platform.h"
 
 int32_t ActionCode;
@@ -52,14 +53,6 @@ constexpr uint32_t kEwxForce = 4;
 const char kShutdownPrivilegeName[] = "SeShutdownPrivilege";
 const char kLocalSystem[] = "";
 
-bool TextsEqual(const char *a, const char *b) {
-  while (*a != 0 && *a == *b) {
-    ++a;
-    ++b;
-  }
-  return *a == *b;
-}
-
 PlatformBool RunAction(int32_t action, int32_t force) {
   if (action & kSuspendBit) return SetSystemPowerState(1, force);
   if (action & kHibernateBit) return SetSystemPowerState(0, force);
@@ -80,13 +73,19 @@ void ShowHelp() {
 void EnableShutdownPrivilege() {
   PlatformHandle token = nullptr;
   PlatformTokenPrivileges privileges = {};
-  OpenProcessToken(kCurrentProcess, kTokenAdjustPrivileges | kTokenQuery,
+  OpenProcessToken(CurrentProcess(), kTokenAdjustPrivileges | kTokenQuery,
                    &token);
   LookupPrivilegeValueA(kLocalSystem, kShutdownPrivilegeName,
                         &privileges.Luid);
   privileges.PrivilegeCount = 1;
   privileges.Attributes = kSePrivilegeEnabled;
   AdjustTokenPrivileges(token, 0, &privileges, 0, nullptr, nullptr);
+}
+
+void ResetDispatch() {
+  ActionCode = 0;
+  ConversionStatus = 0;
+  ForceFlag = 0;
 }
 
 uint16_t RunDispatch() {

@@ -21,5 +21,8 @@ extern const char *const HelpSwitches[9];
 // after an action the platform accepted, kExitActionRefused otherwise.
 uint16_t RunDispatch();
 
+// ActionCode, ConversionStatus and ForceFlag back to 0, for tests.
+void ResetDispatch();
+
 void EnableShutdownPrivilege();
 void ShowHelp();

@@ -1,10 +1,10 @@
 // The 32-bit x86 exception records the fault filter reads and changes,
 // laid out as the platform passes them (EXCEPTION_RECORD, CONTEXT,
 // EXCEPTION_POINTERS). Pointer fields inside the records are kept as 32-bit
-// numbers so that host tests build the same layout.
+// numbers so that host tests build the same layout. records_check_win32.cpp
+// compares them with <windows.h>.
 #pragma once
 
-#include <stddef.h>
 #include <stdint.h>
 
 constexpr int32_t kExceptionContinueExecution = -1;
@@ -41,17 +41,3 @@ struct PlatformExceptionPointers {
   PlatformExceptionRecord *ExceptionRecord;
   PlatformContext *ContextRecord;
 };
-
-static_assert(offsetof(PlatformExceptionRecord, ExceptionCode) == 0x00, "");
-static_assert(offsetof(PlatformExceptionRecord, ExceptionAddress) == 0x0C, "");
-static_assert(sizeof(PlatformExceptionRecord) == 80, "");
-static_assert(offsetof(PlatformContext, FloatSave) == 0x1C, "");
-static_assert(offsetof(PlatformContext, SegGs) == 0x8C, "");
-static_assert(offsetof(PlatformContext, Ebp) == 0xB4, "");
-static_assert(offsetof(PlatformContext, Eip) == 0xB8, "");
-static_assert(offsetof(PlatformContext, Esp) == 0xC4, "");
-static_assert(offsetof(PlatformContext, SegSs) == 0xC8, "");
-static_assert(sizeof(PlatformContext) == 716, "");
-#if defined(_WIN32)
-static_assert(sizeof(PlatformExceptionPointers) == 8, "");
-#endif

@@ -130,15 +130,15 @@ void FormatBackTraceLine(uint32_t address, char line[kBackTraceLineSize]) {
 }
 
 void WriteFrameChain(TextChannel *channel, uint32_t frame) {
-  int32_t previous = static_cast<int32_t>(frame) - 1;
-  int32_t count = 0;
   // Handles are 32-bit values, sign-extended where pointers are wider.
   bool device = GetFileType(reinterpret_cast<PlatformHandle>(static_cast<intptr_t>(
                     static_cast<int32_t>(channel->Handle)))) == kFileTypeChar;
   uint32_t stackLimit = ThreadStackLimit();
   uint32_t stackBase = ThreadStackBase();
   char line[kBackTraceLineSize];
-  while (static_cast<int32_t>(frame) > previous) {
+  // The first frame is always visited; each later one must lie above the
+  // one before, compared as signed numbers.
+  for (int32_t count = 1;; ++count) {
     if (frame != 0 && !FrameIsOnStack(frame, stackLimit, stackBase)) break;
     uint32_t returnAddress = frame == 0 ? 0 : ReadWord(frame + 4);
     if (returnAddress != 0) {
@@ -146,10 +146,10 @@ void WriteFrameChain(TextChannel *channel, uint32_t frame) {
       WriteText(channel, line, 0);
       EndLine(channel);
     }
-    ++count;
     if ((count > kDeviceFrameLimit && device) || count > kFrameLimit) break;
-    previous = static_cast<int32_t>(frame);
-    frame = frame == 0 ? 0 : ReadWord(frame);
+    uint32_t next = frame == 0 ? 0 : ReadWord(frame);
+    if (static_cast<int32_t>(next) <= static_cast<int32_t>(frame)) break;
+    frame = next;
   }
 }
 

@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "frame/exception_records.h"
+#include "frame/machine_layout.h"
 #include "frame/text_channel.h"
 
 struct FaultTableRow {
@@ -19,24 +20,26 @@ struct FaultTableRow {
 const FaultTableRow *LookUpFault(uint32_t exceptionCode);
 constexpr int kFaultTableRowCount = 15;
 
-// Read by the resume routine in assembly: keep the layout.
+// Read by the resume routine in assembly, at the offsets machine_layout.h
+// gives it.
 struct FaultRecord {
   uint32_t Address;
   uint8_t ErrorNumber;
   uint8_t ResetFpu;
 };
-static_assert(offsetof(FaultRecord, Address) == 0, "");
-static_assert(offsetof(FaultRecord, ErrorNumber) == 4, "");
-static_assert(offsetof(FaultRecord, ResetFpu) == 5, "");
-static_assert(sizeof(FaultRecord) == 8, "");
+static_assert(offsetof(FaultRecord, Address) == FAULT_RECORD_ADDRESS, "");
+static_assert(offsetof(FaultRecord, ErrorNumber) == FAULT_RECORD_ERROR_NUMBER, "");
+static_assert(offsetof(FaultRecord, ResetFpu) == FAULT_RECORD_RESET_FPU, "");
+static_assert(sizeof(FaultRecord) == FAULT_RECORD_SIZE, "");
 
 constexpr uint8_t kPendingFaultCapacity = 16;
+constexpr uint32_t kErrorPathStackBytes = ERROR_PATH_STACK_PAGES * STACK_PAGE_BYTES;
 
 extern "C" {
 extern FaultRecord PendingFaults[kPendingFaultCapacity];
 extern uint8_t PendingFaultCount;
-// Top of the stack area that start-up keeps free for the error path; 0
-// until start-up has set it aside.
+// Top of the stack area that start-up keeps free for the error path, which
+// is kErrorPathStackBytes long; 0 until start-up has set it aside.
 extern uint32_t ErrorPathStackTop;
 // The head of the thread's exception-registration chain at start-up, which
 // the resume routine puts back.

@@ -29,6 +29,11 @@ constexpr uint32_t kStdErrorHandle = static_cast<uint32_t>(-12);
 // Nothing to release: the tables are constant data.
 void FinaliseStringTable() {}
 
+void Clear(void *memory, uint32_t bytes) {
+  char *p = static_cast<char *>(memory);
+  for (uint32_t i = 0; i < bytes; ++i) p[i] = 0;
+}
+
 }  // namespace
 
 ModuleInitTableRecord ModuleInitTable = {
@@ -52,6 +57,28 @@ void InitRuntimeServices() {
   }
   BuildArgumentList();
   IoStatus = 0;
+}
+
+void ResetProcessFrame() {
+  ConsoleFlag = 0;
+  StartupStackSegment = 0;
+  StartupExceptionChain = 0;
+  ErrorPathStackTop = 0;
+  ModuleInitTable.InitialisedCount = 0;
+  ProcessExitCode = 0;
+  RuntimeErrorAddress = 0;
+  RuntimeErrorNumber = 0;
+  RuntimeErrorFrame = 0;
+  FaultReportInProgress = false;
+  IoStatus = 0;
+  Clear(&StdOutChannel, sizeof StdOutChannel);
+  Clear(&StdErrChannel, sizeof StdErrChannel);
+  Clear(StandardHandles, sizeof StandardHandles);
+  ErrorTextLength = 0;
+  Clear(ErrorText, sizeof ErrorText);
+  PendingFaultCount = 0;
+  Clear(PendingFaults, sizeof PendingFaults);
+  PrepareStorage();
 }
 
 void ResetStringTable() {

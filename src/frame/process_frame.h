@@ -1,6 +1,6 @@
 // Start-up and exit: the values and routines between the entry point and
 // ExitProcess. The entry point itself and the resume routine are machine
-// code (machine_routines.cpp); everything else here is portable.
+// code (machine_routines_i686.S); everything else here is portable.
 #pragma once
 
 #include <stdint.h>
@@ -65,5 +65,9 @@ extern StringTable *const *StringTables;
 extern int32_t StringTableCount;
 
 void InitRuntimeServices();
+// Every value of the frame (start-up, channels, error box, fault report,
+// storage) back to its state at load time, for tests; the module table
+// keeps its entries.
+void ResetProcessFrame();
 void ResetStringTable();
 [[noreturn]] void RunExitSequence();

@@ -1,99 +1,83 @@
-// Blocks come in power-of-two size classes. A run allocates a few short
-// texts and one growing table, so small blocks are carved from arenas, a
-// block given back by ResizeStorage is kept on its class's free list, and a
-// resize within the same class keeps the block where it is. Nothing is ever
-// returned to the platform: the process ends soon after.
+// Blocks are carved one after the other from 64 KiB chunks of platform
+// memory, and nothing is given back: the process ends soon after. Each
+// block is preceded by its capacity. A resize within it keeps the block
+// where it is; one beyond it moves the block to one of twice the size
+// asked for, so the argument table, which grows by a few slots at a time,
+// moves only a few times.
 #include "frame/storage.h"
 
 #include "frame/runtime_error.h"
 #include "platform/platform.h"
 
-uint32_t StorageBlockCount;
-uint32_t StorageRequestedBytes;
-
 namespace {
 
-constexpr uint32_t kSmallestClassShift = 4;
-constexpr uint32_t kClassCount = 32;
-constexpr uint32_t kArenaBytes = 64 * 1024;
+constexpr uint32_t kChunkBytes = 64 * 1024;
+constexpr uint32_t kAlignment = 8;
+// One alignment unit, so that the block after it stays aligned.
+constexpr uint32_t kHeaderBytes = kAlignment;
+// Sizes up to this are doubled when a block moves; the sum of header and
+// capacity then stays below 2^32.
+constexpr uint32_t kLargestDoubled = 0x3FFFFFFF;
 
-struct FreeBlock {
-  FreeBlock *next;
-};
+char *ChunkNext;
+uint32_t ChunkLeft;
 
-FreeBlock *FreeBlocks[kClassCount];
-char *ArenaNext;
-uint32_t ArenaLeft;
+uint32_t &CapacityOf(void *block) {
+  return *reinterpret_cast<uint32_t *>(static_cast<char *>(block) - kHeaderBytes);
+}
 
-uint32_t SizeClassOf(uint32_t bytes) {
-  uint32_t shift = kSmallestClassShift;
-  while (shift < kClassCount - 1 && (uint32_t{1} << shift) < bytes) ++shift;
-  return shift;
+uint32_t SizeOf(int32_t bytes) { return bytes > 0 ? static_cast<uint32_t>(bytes) : 1; }
+
+// The address its call returns to, in the caller's code. Never inlined, so
+// that there is a call and that address is the caller's.
+__attribute__((noinline)) uint32_t CallerAddress() {
+  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(__builtin_return_address(0)));
 }
 
 // The one place that asks the platform for memory, so exhaustion is
-// reported with this routine's address and frame.
+// reported with an address in this routine and its frame.
 __attribute__((noinline)) char *ObtainPlatformMemory(uint32_t bytes) {
   PlatformHandle handle = GlobalAlloc(kGmemMoveable, bytes);
   void *memory = handle ? GlobalLock(handle) : nullptr;
-  if (!memory) {
-  exhausted:
-    ReportRuntimeError(
-        kRuntimeErrorStorageExhausted,
-        static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&&exhausted)),
-        static_cast<uint32_t>(
-            reinterpret_cast<uintptr_t>(__builtin_frame_address(0))));
-  }
+  if (!memory)
+    ReportRuntimeError(kRuntimeErrorStorageExhausted, CallerAddress(),
+                       static_cast<uint32_t>(
+                           reinterpret_cast<uintptr_t>(__builtin_frame_address(0))));
   return static_cast<char *>(memory);
 }
 
-void *TakeBlock(uint32_t shift) {
-  if (FreeBlock *reused = FreeBlocks[shift]) {
-    FreeBlocks[shift] = reused->next;
-    return reused;
+// `bytes` is at most 2^31. A block that does not fit the rest of the chunk
+// starts a new one, as large as it needs; that rest is left unused.
+void *Carve(uint32_t bytes) {
+  uint32_t capacity = (bytes + kAlignment - 1) & ~(kAlignment - 1);
+  uint32_t need = kHeaderBytes + capacity;
+  if (ChunkLeft < need) {
+    ChunkLeft = need > kChunkBytes ? need : kChunkBytes;
+    ChunkNext = ObtainPlatformMemory(ChunkLeft);
   }
-  uint32_t bytes = uint32_t{1} << shift;
-  if (bytes > kArenaBytes / 2) return ObtainPlatformMemory(bytes);
-  if (ArenaLeft < bytes) {
-    // The tail of the old arena is dropped; it is smaller than any block
-    // that could not be carved from it.
-    ArenaNext = ObtainPlatformMemory(kArenaBytes);
-    ArenaLeft = kArenaBytes;
-  }
-  char *block = ArenaNext;
-  ArenaNext += bytes;
-  ArenaLeft -= bytes;
+  char *block = ChunkNext + kHeaderBytes;
+  CapacityOf(block) = capacity;
+  ChunkNext += need;
+  ChunkLeft -= need;
   return block;
 }
 
 }  // namespace
 
 void PrepareStorage() {
-  for (FreeBlock *&head : FreeBlocks) head = nullptr;
-  ArenaNext = nullptr;
-  ArenaLeft = 0;
-  StorageBlockCount = 0;
-  StorageRequestedBytes = 0;
+  ChunkNext = nullptr;
+  ChunkLeft = 0;
 }
 
-void *AllocateStorage(int32_t bytes) {
-  uint32_t size = bytes > 0 ? static_cast<uint32_t>(bytes) : 1;
-  ++StorageBlockCount;
-  StorageRequestedBytes += size;
-  return TakeBlock(SizeClassOf(size));
-}
+void *AllocateStorage(int32_t bytes) { return Carve(SizeOf(bytes)); }
 
-void *ResizeStorage(void *block, int32_t oldBytes, int32_t newBytes) {
-  if (block == nullptr) return AllocateStorage(newBytes);
-  uint32_t oldShift = SizeClassOf(oldBytes > 0 ? uint32_t(oldBytes) : 1);
-  uint32_t newSize = newBytes > 0 ? static_cast<uint32_t>(newBytes) : 1;
-  if (SizeClassOf(newSize) == oldShift) return block;
-  char *moved = static_cast<char *>(AllocateStorage(newBytes));
-  uint32_t keep = newSize < uint32_t(oldBytes) ? newSize : uint32_t(oldBytes);
+void *ResizeStorage(void *block, int32_t, int32_t newBytes) {
+  uint32_t size = SizeOf(newBytes);
+  if (block == nullptr) return Carve(size);
+  uint32_t capacity = CapacityOf(block);
+  if (size <= capacity) return block;
+  char *moved = static_cast<char *>(Carve(size <= kLargestDoubled ? 2 * size : size));
   const char *from = static_cast<const char *>(block);
-  for (uint32_t i = 0; i < keep; ++i) moved[i] = from[i];
-  FreeBlock *freed = static_cast<FreeBlock *>(block);
-  freed->next = FreeBlocks[oldShift];
-  FreeBlocks[oldShift] = freed;
+  for (uint32_t i = 0; i < capacity; ++i) moved[i] = from[i];
   return moved;
 }

@@ -3,8 +3,9 @@
 
 #include <stdint.h>
 
-// Makes the storage manager ready: no block handed out, nothing obtained
-// from the platform yet. Memory is obtained on the first request.
+// Makes the storage manager ready, or ready again: no block handed out,
+// nothing obtained from the platform yet. Memory is obtained on the first
+// request.
 void PrepareStorage();
 
 // Returns a block of at least `bytes` bytes (bytes >= 0), aligned to 8.
@@ -13,11 +14,7 @@ void PrepareStorage();
 void *AllocateStorage(int32_t bytes);
 
 // Returns a block of `newBytes` whose first min(oldBytes, newBytes) bytes are
-// those of `block`, which was obtained with size `oldBytes`. The old block
-// must not be used afterwards; it may be handed out again.
+// those of `block`, which holds `oldBytes`; a null `block` holds none. The
+// old block must not be used afterwards. The storage manager keeps its own
+// record of each block's size; the tests' stand-in checks `oldBytes`.
 void *ResizeStorage(void *block, int32_t oldBytes, int32_t newBytes);
-
-// What the run has asked for so far: blocks handed out by AllocateStorage
-// and ResizeStorage, and the bytes requested for them.
-extern uint32_t StorageBlockCount;
-extern uint32_t StorageRequestedBytes;

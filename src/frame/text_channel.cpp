@@ -1,5 +1,7 @@
 #include "frame/text_channel.h"
 
+#include "frame/text.h"
+
 uint16_t IoStatus;
 TextChannel StdOutChannel;
 TextChannel StdErrChannel;
@@ -46,12 +48,10 @@ bool ReadyForOutput(TextChannel *channel) {
 
 void WriteText(TextChannel *channel, const char *text, int32_t width) {
   if (!ReadyForOutput(channel)) return;
-  uint32_t length = 0;
-  while (text[length] != 0) ++length;
+  int32_t length = TextLength(text);
   static const char kSpace[] = " ";
-  for (int32_t pad = width - static_cast<int32_t>(length); pad > 0; --pad)
-    Append(channel, kSpace, 1);
-  Append(channel, text, length);
+  for (int32_t pad = width - length; pad > 0; --pad) Append(channel, kSpace, 1);
+  Append(channel, text, static_cast<uint32_t>(length));
 }
 
 void EndLine(TextChannel *channel) {

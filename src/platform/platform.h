@@ -3,23 +3,19 @@
 // On Windows these are the real imports (called through the import address
 // table). Host tests and fuzzers define functions with the same names and
 // record what they are asked to do, so the portable code runs unchanged on
-// Linux under the sanitizers.
+// Linux under the sanitizers; a Windows build of such a stand-in defines
+// CORVANE_FAKE_PLATFORM.
 #pragma once
 
 #include <stdint.h>
 
-#if defined(_WIN32)
+#include "platform/platform_types.h"
+
+#if defined(_WIN32) && !defined(CORVANE_FAKE_PLATFORM)
 #define PLATFORM_API __declspec(dllimport) __stdcall
-#else
-#define PLATFORM_API
-#endif
-
-typedef int32_t PlatformBool;
-typedef void *PlatformHandle;
-
-#if defined(_WIN32)
 #define PLATFORM_CALLBACK __stdcall
 #else
+#define PLATFORM_API
 #define PLATFORM_CALLBACK
 #endif
 
@@ -27,18 +23,6 @@ typedef void *PlatformHandle;
 struct PlatformExceptionPointers;
 typedef int32_t(PLATFORM_CALLBACK *PlatformExceptionFilter)(
     PlatformExceptionPointers *pointers);
-
-struct PlatformLuid {
-  uint32_t LowPart;
-  int32_t HighPart;
-};
-
-// TOKEN_PRIVILEGES with room for exactly one LUID_AND_ATTRIBUTES entry.
-struct PlatformTokenPrivileges {
-  uint32_t PrivilegeCount;
-  PlatformLuid Luid;
-  uint32_t Attributes;
-};
 
 extern "C" {
 // user32
@@ -73,8 +57,3 @@ void *PLATFORM_API GlobalLock(PlatformHandle memory);
 PlatformExceptionFilter PLATFORM_API
 SetUnhandledExceptionFilter(PlatformExceptionFilter filter);
 }
-
-// Platform constants used by more than one part of the program.
-constexpr uint32_t kGmemMoveable = 0x0002;
-constexpr uint32_t kFileTypeChar = 2;
-const PlatformHandle kCurrentProcess = reinterpret_cast<PlatformHandle>(-1);

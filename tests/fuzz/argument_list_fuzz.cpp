@@ -13,7 +13,7 @@
 #include "cmdline/argument_list.h"
 #include "fake_platform.h"
 #include "fuzz_check.h"
-#include "fuzz_storage.h"
+#include "fake_storage.h"
 #include "reference_model.h"
 
 namespace {
@@ -90,7 +90,8 @@ void CheckScannerPasses(const std::string &commandLine,
 std::vector<std::string> BuildAndCheck(const std::string &commandLine,
                                        const std::vector<std::string> &words) {
   ResetFakePlatform();
-  ResetFuzzStorage();
+  ResetFakeStorage();
+  ResetArgumentList();
   FakePlatform.modulePath = kModulePath;
   FakePlatform.commandLine = commandLine;
   BuildArgumentList();
@@ -101,12 +102,12 @@ std::vector<std::string> BuildAndCheck(const std::string &commandLine,
                                          std::to_string(count));
   FUZZ_CHECK(ArgumentSlotCount == count + 1,
              Shown(commandLine) + ": " + std::to_string(ArgumentSlotCount) + " slots");
-  FUZZ_CHECK(FuzzResizeSizes == ExpectedTableSizes(count),
+  FUZZ_CHECK(ResizeSizes() == ExpectedTableSizes(count),
              Shown(commandLine) + ": the table grew in other steps");
 
   // Entry 0 is stored even when the line holds no word.
   const int32_t stored = std::max(count, int32_t{1});
-  const std::vector<int32_t> allocations = FuzzAllocationSizes;
+  const std::vector<int32_t> allocations = AllocationSizes();
   FUZZ_CHECK(allocations.size() == static_cast<size_t>(stored),
              Shown(commandLine) + ": " + std::to_string(allocations.size()) +
                  " entries allocated");
@@ -173,6 +174,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   // Nothing stays allocated once the input is done, so the leak check at
   // exit sees the program's blocks as freed.
-  ResetFuzzStorage();
+  ResetFakeStorage();
   return 0;
 }

@@ -47,6 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   ResetFakePlatform();
   ResetFakeStorage();
+  ResetArgumentList();
+  ResetDispatch();
   FakePlatform.commandLine = commandLine;
   FakePlatform.token = reinterpret_cast<PlatformHandle>(kToken);
   FakePlatform.luid = kShutdownLuid;

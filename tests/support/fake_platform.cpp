@@ -5,20 +5,6 @@
 
 #include <utility>
 
-#include "cmdline/argument_list.h"
-#include "dispatch/dispatch.h"
-
-// A binary need not link every part of the program (the storage tests link
-// neither the argument list nor the dispatch), so Reset only touches the
-// values that are there.
-#pragma weak ArgumentList
-#pragma weak ArgumentCount
-#pragma weak ArgumentSlotCount
-#pragma weak ModulePathBuffer
-#pragma weak ActionCode
-#pragma weak ConversionStatus
-#pragma weak ForceFlag
-
 FakePlatformSettings FakePlatform;
 std::vector<FakeCall> FakeCalls;
 PlatformExceptionFilter FakeExceptionFilter;
@@ -90,14 +76,6 @@ void ResetFakePlatform() {
   free(CommandLineCopy);
   CommandLineCopy = nullptr;
   CommandLineCopySource.clear();
-
-  if (&ArgumentList) ArgumentList = nullptr;
-  if (&ArgumentCount) ArgumentCount = 0;
-  if (&ArgumentSlotCount) ArgumentSlotCount = 0;
-  if (ModulePathBuffer) memset(ModulePathBuffer, 0, sizeof ModulePathBuffer);
-  if (&ActionCode) ActionCode = 0;
-  if (&ConversionStatus) ConversionStatus = 0;
-  if (&ForceFlag) ForceFlag = 0;
 }
 
 extern "C" {

@@ -69,8 +69,7 @@ struct FakeProcessExit {
   uint32_t exitCode;
 };
 
-// Clears the record and the settings, and sets the program's process-wide
-// values (argument list, dispatch values) back to their state at load time.
-// Storage obtained through GlobalAlloc is kept: the storage manager may
-// still hold it.
+// Clears the record and the settings. Storage obtained through GlobalAlloc
+// is kept: the storage manager may still hold it. The program's own values
+// have Reset routines of their own.
 void ResetFakePlatform();

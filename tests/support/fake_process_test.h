@@ -1,9 +1,12 @@
 // A GoogleTest fixture that starts and ends every test with a fresh fake
-// process: empty call log, default platform answers, program values zeroed.
+// process: empty call log, default platform answers, no storage, the
+// argument list and the dispatch values as at load time.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include "cmdline/argument_list.h"
+#include "dispatch/dispatch.h"
 #include "fake_platform.h"
 #include "fake_storage.h"
 
@@ -15,5 +18,7 @@ class FakeProcessTest : public testing::Test {
   static void ResetFakeProcess() {
     ResetFakePlatform();
     ResetFakeStorage();
+    ResetArgumentList();
+    ResetDispatch();
   }
 };

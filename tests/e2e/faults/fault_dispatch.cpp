@@ -48,7 +48,6 @@ constexpr uint16_t kProbeControlWord = 0x027B;  // only zero-divide unmasked
 constexpr int32_t kDeepRecursion = 300;
 // Above every stack and not mapped: read through, it would fault again.
 constexpr uint32_t kFarLink = 0x7FFF0000;
-constexpr uint32_t kErrorPathStackBytes = 64 * 4096;
 constexpr uint32_t kDirectionFlag = 0x400;
 constexpr int32_t kExceptionContinueSearchDisposition = 1;
 

@@ -254,8 +254,9 @@ TEST_F(FrameWalkTest, StopsAtBrokenLinks) {
 }
 
 TEST_F(FrameWalkTest, FirstFrameOutsideTheStackWritesNothing) {
-  const uint32_t frames[] = {0, 0x7FFF0000, stack_.Limit() + 66,
-                             stack_.Limit() - 16};
+  // 0x80000000 is the lowest frame as the walk compares them, signed.
+  const uint32_t frames[] = {0, 0x7FFF0000, 0x80000000, 0xFFFFFFFC,
+                             stack_.Limit() + 66, stack_.Limit() - 16};
   for (uint32_t frame : frames) {
     SCOPED_TRACE(frame);
     SetUp();

@@ -1,15 +1,13 @@
 #include "frame_test_support.h"
 
-#include <string.h>
 #include <sys/mman.h>
 
 #include <stdexcept>
 
+#include "cmdline/argument_list.h"
+#include "dispatch/dispatch.h"
 #include "fake_platform.h"
-#include "frame/error_box.h"
-#include "frame/fault_report.h"
 #include "frame/process_frame.h"
-#include "frame/text_channel.h"
 
 uint32_t FakeStackLimit;
 uint32_t FakeStackBase;
@@ -19,23 +17,9 @@ extern "C" uint32_t ThreadStackBase() { return FakeStackBase; }
 
 void ResetFrame() {
   ResetFakePlatform();
-  IoStatus = 0;
-  ErrorTextLength = 0;
-  memset(ErrorText, 0, sizeof ErrorText);
-  memset(&StdOutChannel, 0, sizeof StdOutChannel);
-  memset(&StdErrChannel, 0, sizeof StdErrChannel);
-  memset(StandardHandles, 0, sizeof StandardHandles);
-  memset(PendingFaults, 0, sizeof PendingFaults);
-  PendingFaultCount = 0;
-  ErrorPathStackTop = 0;
-  ConsoleFlag = 0;
-  StartupStackSegment = 0;
-  ProcessExitCode = 0;
-  RuntimeErrorAddress = 0;
-  RuntimeErrorNumber = 0;
-  RuntimeErrorFrame = 0;
-  FaultReportInProgress = false;
-  ModuleInitTable.InitialisedCount = 0;
+  ResetArgumentList();
+  ResetDispatch();
+  ResetProcessFrame();
   FakeStackLimit = FakeStackBase = 0;
 }
 

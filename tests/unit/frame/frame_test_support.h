@@ -4,16 +4,33 @@
 
 #include <stdint.h>
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
+
+#include "fake_platform.h"
 
 extern "C" {
 extern uint32_t FakeStackLimit;
 extern uint32_t FakeStackBase;
 }
 
-// Everything the frame keeps between calls, back to its load-time state.
+// The fake platform, and everything the program keeps between calls, back
+// to its load-time state.
 void ResetFrame();
+
+// Runs `body` to its end in ExitProcess and returns the exit code.
+template <typename Body>
+uint32_t RunToExit(Body body) {
+  try {
+    body();
+  } catch (const FakeProcessExit &exit) {
+    return exit.exitCode;
+  }
+  ADD_FAILURE() << "the process did not end";
+  return ~0u;
+}
 
 // The text argument of every MessageBoxA call so far, in order.
 std::vector<std::string> ShownBoxes();

@@ -15,18 +15,6 @@
 
 namespace {
 
-// Runs `body` to its end in ExitProcess and returns the exit code.
-template <typename Body>
-uint32_t RunToExit(Body body) {
-  try {
-    body();
-  } catch (const FakeProcessExit &exit) {
-    return exit.exitCode;
-  }
-  ADD_FAILURE() << "the process did not end";
-  return ~0u;
-}
-
 std::vector<std::string> CallNames() {
   std::vector<std::string> names;
   for (const FakeCall &call : FakeCalls) names.push_back(call.function);
@@ -229,15 +217,6 @@ TEST_F(ProcessFrameTest, ResetStringTableCopiesFirstTextToSecond) {
   StringTableCount = 0;
   EXPECT_STREQ(entries[0].Current, "a");
   EXPECT_STREQ(entries[1].Current, "b");
-}
-
-TEST(ProcessFrameConstantsTest, FpuControlWordAndTable) {
-  EXPECT_EQ(DefaultFpuControlWord, 0x1332);
-  EXPECT_EQ(ModuleInitTable.Count, 2);
-  EXPECT_EQ(ModuleInitTable.Entries[0].Initialiser, InitRuntimeServices);
-  EXPECT_EQ(ModuleInitTable.Entries[0].Finaliser, nullptr);
-  EXPECT_EQ(ModuleInitTable.Entries[1].Initialiser, ResetStringTable);
-  EXPECT_NE(ModuleInitTable.Entries[1].Finaliser, nullptr);
 }
 
 }  // namespace
