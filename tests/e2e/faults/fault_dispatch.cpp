@@ -198,7 +198,9 @@ int32_t __stdcall MessageBoxProbingStack(PlatformHandle owner,
   while (*word == 0) ++word;
   uint32_t used = ErrorPathStackTop - reinterpret_cast<uint32_t>(word);
   char *out = PutText(ProbeText, "stack used ");
-  *PutHex(out, used, 8) = 0;
+  out = PutHex(out, used, 8);
+  out = PutText(out, " of ");
+  *PutHex(out, kErrorPathStackBytes, 8) = 0;
   ShowProbe();
   return result;
 }
