@@ -75,9 +75,11 @@ RAISED = re.compile(r"^([0-9a-f]+):trace:seh:dispatch_exception code=(\w+) flags
                     r"addr=([0-9a-f]{8}) ", re.M)
 
 
-def raised(result):
-    """The exceptions dispatched in 32-bit code during a run."""
-    return ["thread %s: code %s at %s" % m.groups() for m in RAISED.finditer(result.stderr)]
+def report_missing(result):
+    """What a run without its one Error box showed, and the exceptions
+    dispatched in 32-bit code during it."""
+    raised = ["thread %s: code %s at %s" % m.groups() for m in RAISED.finditer(result.stderr)]
+    return "boxes %r, exit code %r, raised: %s" % (result.boxes, result.exit_code, raised)
 
 
 class Code:
@@ -171,8 +173,7 @@ class FaultCase(unittest.TestCase):
     def single_report(self, result):
         """The lines of the one Error box, the empty last line included."""
         errors = [b for b in result.boxes if b.caption == b"Error"]
-        self.assertEqual(len(errors), 1, "%r, exit code %r, raised: %s"
-                         % (result.boxes, result.exit_code, raised(result)))
+        self.assertEqual(len(errors), 1, report_missing(result))
         self.assertFalse(errors[0].has_icon)
         self.assertTrue(errors[0].text.endswith(b"\r\n\r\n"), errors[0].text)
         return errors[0].text[:-2].split(b"\r\n")[:-1] + [b""]
@@ -222,8 +223,7 @@ class ShippedImageTest(FaultCase):
                     fault_address, base = r.stand_in
                     if fault in X87_FAULTS and not box_texts(r.boxes, b"Error"):
                         self.assertTrue(known.broken(known.EMULATED_X87_NO_TRAP, True),
-                                        "no Error box: %r, exit code %r, raised: %s"
-                                        % (r.boxes, r.exit_code, raised(r)))
+                                        "no Error box: " + report_missing(r))
                         continue
                     lines = self.single_report(r)
                     shown = int(HEADER.match(lines[0]).group(1))
